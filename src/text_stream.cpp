@@ -1,0 +1,241 @@
+// Buffering and line-end translation for both directions. Interrupted reads
+// and writes are retried and short writes completed here, so the platform
+// blocks below stay single calls.
+#include "text_stream.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace lorvex {
+
+namespace {
+
+// Bytes that end a plain run on the reading side.
+struct reading_stops {
+  bool table[256] = {};
+  constexpr reading_stops() {
+    table[static_cast<unsigned char>('\n')] = true;
+    table[static_cast<unsigned char>('\r')] = true;
+    table[end_of_file_marker] = true;
+  }
+};
+constexpr reading_stops stops_reading{};
+
+const unsigned char* find_reading_stop(const unsigned char* first, const unsigned char* last) {
+  while (first != last && !stops_reading.table[*first]) ++first;
+  return first;
+}
+
+system::io_result read_retrying(system::file_handle file, void* buffer, std::size_t size) {
+  for (;;) {
+    const system::io_result result = system::calls().read(file, buffer, size);
+    if (result.status != system::io_status::interrupted) return result;
+  }
+}
+
+bool write_all(system::file_handle file, const char* data, std::size_t size) {
+  while (size > 0) {
+    const system::io_result result = system::calls().write(file, data, size);
+    if (result.status == system::io_status::interrupted) continue;
+    // A write that moves nothing would loop for ever; count it as failed.
+    if (result.status == system::io_status::failed || result.count == 0) return false;
+    data += result.count;
+    size -= result.count;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ reading
+
+text_reader::text_reader(system::file_handle file, const system::file_description& description)
+    : file_(file), description_(description) {}
+
+text_reader::text_reader(text_reader&& other) noexcept
+    : file_(other.file_),
+      description_(other.description_),
+      open_(std::exchange(other.open_, false)),
+      marker_seen_(other.marker_seen_),
+      failed_(other.failed_),
+      next_(other.next_),
+      end_(other.end_) {
+  std::memcpy(buffer_, other.buffer_, end_);
+}
+
+text_reader::~text_reader() {
+  if (open_) system::calls().close(file_);
+}
+
+std::optional<text_reader> open_text_reader(const char* path) {
+  system::file_handle file = 0;
+  if (!system::calls().open_for_reading(path, &file)) return std::nullopt;
+  system::file_description description;
+  if (!system::calls().describe(file, &description)) {
+    system::calls().close(file);
+    return std::nullopt;
+  }
+  return text_reader(file, description);
+}
+
+// Reads the next block. On a character device an end-of-file marker cuts the
+// block short, and a block that starts with one is read as the end of input.
+bool text_reader::refill() {
+  next_ = end_ = 0;
+  if (marker_seen_ || failed_) return false;
+  const system::io_result result = read_retrying(file_, buffer_, sizeof buffer_);
+  if (result.status != system::io_status::done) {
+    failed_ = true;
+    return false;
+  }
+  std::size_t count = result.count;
+  if (description_.kind == system::file_kind::character_device) {
+    const void* marker = std::memchr(buffer_, end_of_file_marker, count);
+    if (marker != nullptr) count = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer_);
+  }
+  end_ = count;
+  return count > 0;
+}
+
+int text_reader::read_char_slowly() {
+  if (next_ == end_ && !refill()) return end_of_input;
+  const unsigned char c = buffer_[next_++];
+  if (c == end_of_file_marker) {
+    // Only files and pipes get here: device blocks were cut at the marker.
+    marker_seen_ = true;
+    next_ = end_ = 0;
+    return end_of_input;
+  }
+  if (c != '\r') return c;
+  // A CR decides on the byte after it, which may have to come from the next block.
+  if (next_ == end_ && !refill()) return '\r';
+  if (buffer_[next_] == '\n') {
+    ++next_;
+    return '\n';
+  }
+  return '\r';
+}
+
+std::size_t read_line(text_reader& reader, char* destination, std::size_t limit) {
+  std::size_t stored = 0;
+  while (stored < limit) {
+    if (reader.next_ < reader.end_) {
+      const unsigned char* run = reader.buffer_ + reader.next_;
+      const std::size_t window = std::min(reader.end_ - reader.next_, limit - stored);
+      const unsigned char* stop = find_reading_stop(run, run + window);
+      const auto length = static_cast<std::size_t>(stop - run);
+      std::memcpy(destination + stored, run, length);
+      stored += length;
+      reader.next_ += length;
+      if (length == window) continue;
+      if (*stop == '\n') {
+        destination[stored++] = '\n';
+        ++reader.next_;
+        return stored;
+      }
+    }
+    const int c = reader.read_char_slowly();
+    if (c == end_of_input) return stored;
+    destination[stored++] = static_cast<char>(c);
+    if (c == '\n') return stored;
+  }
+  return stored;
+}
+
+int close_stream(text_reader& reader) {
+  if (!reader.open_) return -1;
+  reader.open_ = false;
+  return system::calls().close(reader.file_) ? 0 : -1;
+}
+
+// ------------------------------------------------------------------ writing
+
+text_writer::text_writer(system::file_handle file, const system::file_description& description)
+    : file_(file), description_(description) {}
+
+text_writer::text_writer(text_writer&& other) noexcept
+    : file_(other.file_),
+      description_(other.description_),
+      open_(std::exchange(other.open_, false)),
+      failed_(other.failed_),
+      used_(other.used_) {
+  std::memcpy(buffer_, other.buffer_, used_);
+}
+
+text_writer::~text_writer() {
+  if (open_) system::calls().close(file_);
+}
+
+writer_opening open_text_writer(const char* path, const system::file_description* keep_intact) {
+  writer_opening opening;
+  system::file_description existing;
+  if (keep_intact != nullptr && system::calls().describe_path(path, &existing) &&
+      system::same_file(existing, *keep_intact)) {
+    opening.refused_same_file = true;
+    return opening;
+  }
+  system::file_handle file = 0;
+  if (!system::calls().open_for_writing(path, &file)) return opening;
+  system::file_description description;
+  bool usable = system::calls().describe(file, &description);
+  // Checked again on the open file, in case the path changed in between.
+  if (usable && keep_intact != nullptr && system::same_file(description, *keep_intact)) {
+    opening.refused_same_file = true;
+    usable = false;
+  }
+  if (usable && description.regular) usable = system::calls().empty(file);
+  if (!usable) {
+    system::calls().close(file);
+    return opening;
+  }
+  opening.writer.emplace(text_writer(file, description));
+  return opening;
+}
+
+// Translates the buffer (LF becomes CR LF) and writes it.
+bool text_writer::write_out() {
+  char translated[2 * stream_buffer_size];
+  std::size_t size = 0;
+  const char* from = buffer_;
+  const char* const last = buffer_ + used_;
+  while (from != last) {
+    const void* found = std::memchr(from, '\n', static_cast<std::size_t>(last - from));
+    const char* line_end = found != nullptr ? static_cast<const char*>(found) : last;
+    const auto length = static_cast<std::size_t>(line_end - from);
+    std::memcpy(translated + size, from, length);
+    size += length;
+    from = line_end;
+    if (from != last) {
+      translated[size++] = '\r';
+      translated[size++] = '\n';
+      ++from;
+    }
+  }
+  used_ = 0;
+  if (!write_all(file_, translated, size)) failed_ = true;
+  return !failed_;
+}
+
+std::size_t write_chars(text_writer& writer, const char* data, std::size_t count) {
+  std::size_t taken = 0;
+  while (taken < count && !writer.failed_) {
+    // The buffer goes out only when a character arrives and finds it full.
+    if (writer.used_ == stream_buffer_size && !writer.write_out()) break;
+    const std::size_t room = std::min(stream_buffer_size - writer.used_, count - taken);
+    std::memcpy(writer.buffer_ + writer.used_, data + taken, room);
+    writer.used_ += room;
+    taken += room;
+  }
+  return taken;
+}
+
+int close_stream(text_writer& writer) {
+  if (!writer.open_) return -1;
+  writer.open_ = false;
+  if (!writer.failed_ && writer.used_ > 0) writer.write_out();
+  const bool closed = system::calls().close(writer.file_);
+  return closed && !writer.failed_ ? 0 : -1;
+}
+
+}  // namespace lorvex

@@ -1,0 +1,121 @@
+// Buffered text streams with the tool's own line-end translation, identical on
+// every platform: reading turns CR LF into LF and stops at the end-of-file
+// marker 0x1A; writing turns every LF into CR LF. The streams never use a C
+// runtime's text mode and make every system call through system_file.hpp.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "system_file.hpp"
+
+namespace lorvex {
+
+constexpr std::size_t stream_buffer_size = 4096;
+constexpr int end_of_input = -1;
+constexpr unsigned char end_of_file_marker = 0x1A;
+
+class text_reader {
+ public:
+  text_reader(text_reader&& other) noexcept;
+  text_reader& operator=(text_reader&&) = delete;
+  text_reader(const text_reader&) = delete;
+  ~text_reader();
+
+  // True once a read failed; from then on every read yields the end of input.
+  bool failed() const { return failed_; }
+  const system::file_description& description() const { return description_; }
+
+ private:
+  text_reader(system::file_handle file, const system::file_description& description);
+  int read_char_slowly();
+  bool refill();
+
+  system::file_handle file_;
+  system::file_description description_;
+  bool open_ = true;
+  bool marker_seen_ = false;  // 0x1A met in a file or pipe: the input has ended for good
+  bool failed_ = false;
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  unsigned char buffer_[stream_buffer_size];
+
+  friend std::optional<text_reader> open_text_reader(const char* path);
+  friend int read_char(text_reader& reader);
+  friend std::size_t read_line(text_reader& reader, char* destination, std::size_t limit);
+  friend int close_stream(text_reader& reader);
+};
+
+struct writer_opening;
+
+class text_writer {
+ public:
+  text_writer(text_writer&& other) noexcept;
+  text_writer& operator=(text_writer&&) = delete;
+  text_writer(const text_writer&) = delete;
+  ~text_writer();
+
+  // True once a write-out failed; the stream takes no more characters.
+  bool failed() const { return failed_; }
+  const system::file_description& description() const { return description_; }
+
+ private:
+  text_writer(system::file_handle file, const system::file_description& description);
+  bool write_out();
+
+  system::file_handle file_;
+  system::file_description description_;
+  bool open_ = true;
+  bool failed_ = false;
+  std::size_t used_ = 0;
+  char buffer_[stream_buffer_size];
+
+  friend writer_opening open_text_writer(const char* path,
+                                         const system::file_description* keep_intact);
+  friend std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
+  friend int close_stream(text_writer& writer);
+};
+
+// Opens an existing file for reading. Fails for a missing file, an empty path,
+// a directory, or a file whose kind cannot be told. Reads nothing yet.
+std::optional<text_reader> open_text_reader(const char* path);
+
+struct writer_opening {
+  std::optional<text_writer> writer;
+  bool refused_same_file = false;  // path names keep_intact: nothing was opened or emptied
+};
+
+// Opens path for writing, creating it (mode 0644 under the umask) or emptying
+// it; an existing file keeps its mode. When keep_intact is given and path
+// names that same file, the open is refused before anything is touched.
+writer_opening open_text_writer(const char* path,
+                                const system::file_description* keep_intact = nullptr);
+
+// The next character after translation, or end_of_input (also after a failed
+// read: see text_reader::failed).
+inline int read_char(text_reader& reader) {
+  if (reader.next_ < reader.end_) {
+    const unsigned char c = reader.buffer_[reader.next_];
+    if (c != '\r' && c != end_of_file_marker) {
+      ++reader.next_;
+      return c;
+    }
+  }
+  return reader.read_char_slowly();
+}
+
+// Reads what read_char would deliver, up to and including the first line
+// feed and at most limit characters, copying plain runs in bulk. Returns how
+// many characters it stored; 0 only at the end of input.
+std::size_t read_line(text_reader& reader, char* destination, std::size_t limit);
+
+// Hands count characters to the stream; returns how many it took, fewer than
+// count when a write-out failed.
+std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
+
+// Closes the file (a writer first writes out its buffer). Returns 0, or -1
+// when the closing failed or, for a writer, when any write-out failed.
+int close_stream(text_reader& reader);
+int close_stream(text_writer& writer);
+
+}  // namespace lorvex

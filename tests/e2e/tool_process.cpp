@@ -1,0 +1,186 @@
+#include "tool_process.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace lorvex::e2e {
+
+namespace {
+
+std::string environment(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : fallback;
+}
+
+std::vector<std::string> split_words(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+[[noreturn]] void child_fails(const char* what) {
+  std::perror(what);
+  _exit(127);
+}
+
+}  // namespace
+
+std::vector<std::string> tool_command() {
+  std::vector<std::string> command = split_words(environment("LORVEX_LAUNCHER", ""));
+  command.push_back(environment("LORVEX_EXECUTABLE", LORVEX_EXECUTABLE));
+  return command;
+}
+
+bool tool_is_windows_build() {
+  const std::string executable = tool_command().back();
+  return executable.size() > 4 && executable.compare(executable.size() - 4, 4, ".exe") == 0;
+}
+
+std::string message(const std::string& text) {
+  if (!tool_is_windows_build()) return text;
+  std::string translated;
+  for (char c : text) {
+    if (c == '\n') translated += '\r';
+    translated += c;
+  }
+  return translated;
+}
+
+run_result run_process(const std::vector<std::string>& command, const run_options& options) {
+  temp_dir capture;
+  const std::string out_path = capture / "stdout";
+  const std::string err_path = capture / "stderr";
+  int feed[2] = {-1, -1};
+  if (options.stdin_data != nullptr && ::pipe(feed) != 0) throw std::runtime_error("pipe");
+
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork");
+  if (child == 0) {
+    if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) child_fails("chdir");
+    ::umask(static_cast<mode_t>(options.umask));
+    if (options.file_size_limit >= 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // so an over-long write fails with EFBIG instead
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) child_fails("setrlimit");
+    }
+    int in = feed[0];
+    if (in < 0) in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) child_fails("open");
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (feed[1] >= 0) ::close(feed[1]);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    child_fails("exec");
+  }
+
+  if (options.stdin_data != nullptr) {
+    ::close(feed[0]);
+    // The tool may stop reading early (at 0x1A); a broken pipe is then expected.
+    void (*previous)(int) = ::signal(SIGPIPE, SIG_IGN);
+    const char* data = options.stdin_data->data();
+    std::size_t left = options.stdin_data->size();
+    while (left > 0) {
+      const ssize_t put = ::write(feed[1], data, left);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) break;
+      data += put;
+      left -= static_cast<std::size_t>(put);
+    }
+    ::close(feed[1]);
+    ::signal(SIGPIPE, previous);
+  }
+
+  int wait_status = 0;
+  while (::waitpid(child, &wait_status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid");
+  }
+  run_result result;
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+run_result run_tool(const std::vector<std::string>& arguments, const run_options& options) {
+  std::vector<std::string> command = tool_command();
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return run_process(command, options);
+}
+
+temp_dir::temp_dir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "lorvex-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+temp_dir::~temp_dir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::string expected_stored_text(const std::string& input) {
+  // The characters the tool reads from a file.
+  std::string text;
+  for (std::size_t i = 0; i < input.size() && input[i] != '\x1A'; ++i) {
+    if (input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n') continue;
+    text += input[i];
+  }
+  // Pieces: up to and including a line feed, at most 1023 characters each;
+  // each is cut at its first NUL and stored with one line feed at its end.
+  std::string stored;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t length = 0;
+    while (length < 1023 && start + length < text.size()) {
+      if (text[start + length++] == '\n') break;
+    }
+    std::string piece = text.substr(start, length);
+    start += length;
+    piece = piece.substr(0, piece.find('\0'));
+    if (!piece.empty() && piece.back() == '\n') piece.pop_back();
+    stored += piece + '\n';
+  }
+  return stored + '\0';
+}
+
+}  // namespace lorvex::e2e

@@ -1,0 +1,62 @@
+// Runs the built lorvex as a separate process, the way a build script would,
+// and captures what it leaves behind: status, standard output, standard error.
+// LORVEX_EXECUTABLE and LORVEX_LAUNCHER in the environment select another
+// build (for example a Windows one under an emulator).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lorvex::e2e {
+
+struct run_options {
+  std::string directory;              // working directory; empty keeps the current one
+  int umask = 022;
+  long file_size_limit = -1;          // bytes, set with setrlimit in the child
+  const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise /dev/null
+};
+
+struct run_result {
+  int status = -1;  // the exit status, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// The tool's command line: launcher words, if any, then the executable.
+std::vector<std::string> tool_command();
+
+// True when the tool under test is a Windows build: its messages end in CR LF.
+bool tool_is_windows_build();
+
+run_result run_process(const std::vector<std::string>& command,
+                       const run_options& options = {});
+
+run_result run_tool(const std::vector<std::string>& arguments, const run_options& options = {});
+
+// A message as the tool prints it: LF, or CR LF from a Windows build.
+std::string message(const std::string& text);
+
+// A fresh directory, removed with its contents at the end of the scope.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+// What a resource compiler stores for input: the text as the tool reads it,
+// a line feed after every piece, and a closing NUL. Written independently of
+// the tool's own code.
+std::string expected_stored_text(const std::string& input);
+
+}  // namespace lorvex::e2e

@@ -1,0 +1,106 @@
+#include "fake_system.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lorvex::testing {
+
+namespace {
+
+fake_system* current = nullptr;
+
+bool fake_open_for_reading(const char*, system::file_handle* file) {
+  if (!current->input_exists) return false;
+  *file = fake_input_handle;
+  return true;
+}
+
+bool fake_open_for_writing(const char*, system::file_handle* file) {
+  current->output_opened = true;
+  if (!current->output_openable) return false;
+  *file = fake_output_handle;
+  return true;
+}
+
+bool fake_describe(system::file_handle file, system::file_description* description) {
+  *description = system::file_description{};
+  description->identified = true;
+  description->volume = 7;
+  description->index = static_cast<std::uint64_t>(file);
+  if (file == fake_input_handle) {
+    description->kind = current->input_kind;
+    description->regular = current->input_kind == system::file_kind::disk;
+  } else {
+    description->kind =
+        current->output_regular ? system::file_kind::disk : system::file_kind::character_device;
+    description->regular = current->output_regular;
+  }
+  return true;
+}
+
+bool fake_describe_path(const char*, system::file_description*) { return false; }
+
+bool fake_empty(system::file_handle) {
+  current->emptied = true;
+  current->written.clear();
+  return true;
+}
+
+system::io_result fake_read(system::file_handle, void* buffer, std::size_t size) {
+  fake_system& fake = *current;
+  const std::size_t call = fake.reads++;
+  if (!fake.read_faults.empty()) {
+    const system::io_status status = fake.read_faults.front();
+    fake.read_faults.pop_front();
+    return {status, 0};
+  }
+  if (call == fake.failing_read) return {system::io_status::failed, 0};
+  const std::size_t allowed =
+      fake.read_sizes[std::min(call, fake.read_sizes.size() - 1)];
+  const std::size_t count =
+      std::min({size, allowed, fake.input.size() - fake.input_offset});
+  std::memcpy(buffer, fake.input.data() + fake.input_offset, count);
+  fake.input_offset += count;
+  return {system::io_status::done, count};
+}
+
+system::io_result fake_write(system::file_handle, const void* data, std::size_t size) {
+  fake_system& fake = *current;
+  fake.write_sizes.push_back(size);
+  if (!fake.write_faults.empty()) {
+    const system::io_status status = fake.write_faults.front();
+    fake.write_faults.pop_front();
+    return {status, 0};
+  }
+  const std::size_t count = std::min(size, fake.longest_write);
+  fake.written.append(static_cast<const char*>(data), count);
+  return {system::io_status::done, count};
+}
+
+bool fake_close(system::file_handle file) {
+  current->closed.push_back(file);
+  return !(file == fake_output_handle && current->fail_output_close);
+}
+
+bool fake_remove(const char*) {
+  current->output_removed = true;
+  return true;
+}
+
+}  // namespace
+
+fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()) {
+  current = &fake;
+  system::calls() = system::call_table{
+      fake_open_for_reading, fake_open_for_writing, fake_describe, fake_describe_path,
+      fake_empty,            fake_read,             fake_write,    fake_close,
+      fake_remove,
+  };
+}
+
+fake_system_scope::~fake_system_scope() {
+  system::calls() = saved_;
+  current = nullptr;
+}
+
+}  // namespace lorvex::testing

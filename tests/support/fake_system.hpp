@@ -1,0 +1,59 @@
+// An in-memory stand-in for the system call table: one input file served in
+// blocks of chosen sizes, one output file recorded as written, and scripted
+// failures on any call. Install it for the length of a test with a scope.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "system_file.hpp"
+
+namespace lorvex::testing {
+
+struct fake_system {
+  // The input file, handle 1.
+  std::string input;
+  system::file_kind input_kind = system::file_kind::disk;
+  // Largest read answered, call by call; the last size repeats.
+  std::vector<std::size_t> read_sizes{4096};
+  // Results forced on the next reads, in order, before real data is served.
+  std::deque<system::io_status> read_faults;
+  // Read calls made so far, and the one (0-based) that fails from the data side.
+  std::size_t reads = 0;
+  std::size_t failing_read = static_cast<std::size_t>(-1);
+  bool input_exists = true;
+
+  // The output file, handle 2.
+  std::string written;
+  std::vector<std::size_t> write_sizes;  // sizes asked for, one per write call
+  std::size_t longest_write = static_cast<std::size_t>(-1);  // short writes above this
+  std::deque<system::io_status> write_faults;
+  bool output_regular = true;
+  bool output_openable = true;
+  bool output_opened = false;
+  bool fail_output_close = false;
+  bool output_removed = false;
+  bool emptied = false;
+  std::vector<system::file_handle> closed;
+
+  std::size_t input_offset = 0;
+};
+
+// Routes system::calls() to a fake_system for its lifetime.
+class fake_system_scope {
+ public:
+  explicit fake_system_scope(fake_system& fake);
+  ~fake_system_scope();
+  fake_system_scope(const fake_system_scope&) = delete;
+  fake_system_scope& operator=(const fake_system_scope&) = delete;
+
+ private:
+  system::call_table saved_;
+};
+
+constexpr system::file_handle fake_input_handle = 1;
+constexpr system::file_handle fake_output_handle = 2;
+
+}  // namespace lorvex::testing

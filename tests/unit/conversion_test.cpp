@@ -1,0 +1,127 @@
+// The script, byte for byte, for inputs served from memory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_system.hpp"
+#include "rcdata_writer.hpp"
+
+namespace lorvex {
+namespace {
+
+using testing::fake_system;
+using testing::fake_system_scope;
+
+std::string convert(const std::string& input, const std::string& name = "HELP_TEXT",
+                    std::vector<std::size_t> read_sizes = {4096}) {
+  fake_system fake;
+  fake.input = input;
+  fake.read_sizes = std::move(read_sizes);
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("help.txt");
+  writer_opening opening = open_text_writer("help.rc");
+  EXPECT_EQ(convert_to_rcdata(name.c_str(), *reader, *opening.writer),
+            conversion_result::complete);
+  EXPECT_EQ(close_stream(*opening.writer), 0);
+  return fake.written;
+}
+
+// The script as it must appear in the file: CR LF after every line.
+std::string script(const std::string& name, const std::vector<std::string>& entries) {
+  std::string out = name + " RCDATA\r\nBEGIN\r\n";
+  for (const std::string& entry : entries) out += "\"" + entry + "\\n\",\r\n";
+  return out + "\"\\0\",\r\nEND\r\n";
+}
+
+TEST(Conversion, EmptyInputGivesHeaderBeginTerminatorEnd) {
+  EXPECT_EQ(convert(""), "HELP_TEXT RCDATA\r\nBEGIN\r\n\"\\0\",\r\nEND\r\n");
+}
+
+TEST(Conversion, EscapesQuotesAndBackslashesAndNothingElse) {
+  EXPECT_EQ(convert("Say \"hi\" to C:\\temp\n\n\"\\\"\n"),
+            script("HELP_TEXT", {"Say \"\"hi\"\" to C:\\\\temp", "", "\"\"\\\\\"\""}));
+  const std::string raw = "tab\there \x01\x7f\x80\xe9\xff end";
+  EXPECT_EQ(convert(raw + "\n"), script("HELP_TEXT", {raw}));
+}
+
+TEST(Conversion, LastLineWithoutLineFeedEndsLikeTheOthers) {
+  EXPECT_EQ(convert("one\ntwo"), script("HELP_TEXT", {"one", "two"}));
+}
+
+TEST(Conversion, CrLfAndLfInputsGiveTheSameScript) {
+  EXPECT_EQ(convert("a\r\nb\r\n\r\nc"), convert("a\nb\n\nc"));
+}
+
+TEST(Conversion, LoneCarriageReturnIsWrittenAsEscape) {
+  EXPECT_EQ(convert("a\rb\r\r\nend\r"), script("HELP_TEXT", {"a\\rb\\r", "end\\r"}));
+}
+
+TEST(Conversion, NulCutsTheRestOfItsPiece) {
+  EXPECT_EQ(convert(std::string("ab\0cd\"\n\0x\nz", 11)), script("HELP_TEXT", {"ab", "", "z"}));
+}
+
+TEST(Conversion, MarkerEndsTheInput) {
+  EXPECT_EQ(convert("one\ntw\x1Ao\nthree\n"), script("HELP_TEXT", {"one", "tw"}));
+}
+
+TEST(Conversion, LongLinesSplitIntoPiecesOf1023Characters) {
+  struct split_case {
+    std::size_t length;
+    bool line_feed;
+    std::vector<std::size_t> pieces;  // entry text lengths; 0 is the lone line feed
+  };
+  const split_case cases[] = {
+      {1022, true, {1022}},         {1023, true, {1023, 0}},
+      {1024, true, {1023, 1}},      {2046, true, {1023, 1023, 0}},
+      {2047, true, {1023, 1023, 1}}, {1023, false, {1023}},
+      {1024, false, {1023, 1}},
+  };
+  for (const split_case& c : cases) {
+    std::string line;
+    for (std::size_t i = 0; i < c.length; ++i) line += static_cast<char>('a' + i % 26);
+    std::vector<std::string> entries;
+    std::size_t at = 0;
+    for (std::size_t piece : c.pieces) {
+      entries.push_back(line.substr(at, piece));
+      at += piece;
+    }
+    EXPECT_EQ(convert(line + (c.line_feed ? "\n" : "")), script("HELP_TEXT", entries))
+        << c.length << (c.line_feed ? " with" : " without") << " line feed";
+  }
+}
+
+TEST(Conversion, PieceLengthCountsCharactersAfterTranslation) {
+  // 1022 characters and a CR LF are 1023 characters read: one piece.
+  const std::string line(1022, 'x');
+  EXPECT_EQ(convert(line + "\r\n"), script("HELP_TEXT", {line}));
+}
+
+TEST(Conversion, LinesLongerThanTheLineBufferAreWrittenWhole) {
+  const std::string quotes(1023, '"');
+  const std::string backslashes(1023, '\\');
+  EXPECT_EQ(convert(quotes + backslashes),
+            script("HELP_TEXT", {std::string(2046, '"'), std::string(2046, '\\')}));
+  const std::string long_name(5000, 'N');
+  EXPECT_EQ(convert("x", long_name), script(long_name, {"x"}));
+}
+
+TEST(Conversion, NameIsWrittenUnchanged) {
+  EXPECT_EQ(convert("x", "my \"text\" 1"), script("my \"text\" 1", {"x"}));
+  EXPECT_EQ(convert("x", ""), script("", {"x"}));
+}
+
+TEST(Conversion, BlockSizesDoNotChangeTheScript) {
+  std::string input;
+  for (int i = 0; i < 400; ++i) {
+    input += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\r") + "\"q\\\t\n";
+  }
+  input += std::string(3000, 'L') + "\r\n";
+  const std::string whole = convert(input);
+  for (std::size_t size : {1u, 2u, 3u, 7u, 1023u, 1024u, 4095u}) {
+    EXPECT_EQ(convert(input, "HELP_TEXT", {size}), whole) << "blocks of " << size;
+  }
+}
+
+}  // namespace
+}  // namespace lorvex

@@ -1,0 +1,208 @@
+// Reading and writing translation, buffering, and how the streams meet
+// interrupted, short and failed system calls.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_system.hpp"
+#include "text_stream.hpp"
+
+namespace lorvex {
+namespace {
+
+using system::io_status;
+using testing::fake_system;
+using testing::fake_system_scope;
+
+// Everything read_char delivers until the end of input.
+std::string read_all(text_reader& reader) {
+  std::string text;
+  for (int c = read_char(reader); c != end_of_input; c = read_char(reader)) {
+    text += static_cast<char>(c);
+  }
+  return text;
+}
+
+std::string read_input(fake_system& fake) {
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("in");
+  return read_all(*reader);
+}
+
+fake_system input_of(const std::string& text, std::vector<std::size_t> read_sizes = {4096},
+                     system::file_kind kind = system::file_kind::disk) {
+  fake_system fake;
+  fake.input = text;
+  fake.read_sizes = std::move(read_sizes);
+  fake.input_kind = kind;
+  return fake;
+}
+
+TEST(TextReader, TurnsCrLfIntoLfAndKeepsEveryOtherByte) {
+  fake_system fake = input_of(std::string("a\r\nb\r\r\nc\rd\0e\r", 13));
+  EXPECT_EQ(read_input(fake), std::string("a\nb\r\nc\rd\0e\r", 11));
+}
+
+TEST(TextReader, CrLfSplitAcrossBlocksIsOneLineFeed) {
+  const std::string text = std::string(4095, 'x') + "\r\n" + std::string(4095, 'y') + "\r";
+  const std::string expected = std::string(4095, 'x') + "\n" + std::string(4095, 'y') + "\r";
+  for (std::vector<std::size_t> sizes : std::vector<std::vector<std::size_t>>{{4096}, {1}, {4095, 1}}) {
+    fake_system fake = input_of(text, sizes);
+    EXPECT_EQ(read_input(fake), expected) << "first block " << sizes.front();
+  }
+}
+
+TEST(TextReader, ReadLineStopsAfterEachLineFeedOrAtItsLimit) {
+  const std::string text = "ab\r\ncd\re\r\r\nfgh\n\n" + std::string(50, 'z') + "\r";
+  for (std::size_t size : {1u, 2u, 5u, 4096u}) {
+    fake_system fake = input_of(text, {size});
+    fake_system_scope scope(fake);
+    std::optional<text_reader> reader = open_text_reader("in");
+    std::vector<std::string> chunks;
+    char line[8];
+    for (std::size_t n; (n = read_line(*reader, line, sizeof line)) != 0;) chunks.emplace_back(line, n);
+    std::string joined;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+      const std::string& chunk = chunks[i];
+      EXPECT_EQ(chunk.find('\n'), chunk.back() == '\n' ? chunk.size() - 1 : std::string::npos);
+      if (i + 1 < chunks.size()) {
+        EXPECT_TRUE(chunk.size() == sizeof line || chunk.back() == '\n');
+      }
+      joined += chunk;
+    }
+    EXPECT_EQ(joined, "ab\ncd\re\r\nfgh\n\n" + std::string(50, 'z') + "\r") << size;
+  }
+}
+
+TEST(TextReader, MarkerEndsAFileOrPipeForGood) {
+  for (system::file_kind kind : {system::file_kind::disk, system::file_kind::pipe}) {
+    fake_system fake = input_of("ab\r\x1A\ncd\x1A", {3, 4096}, kind);
+    fake_system_scope scope(fake);
+    std::optional<text_reader> reader = open_text_reader("in");
+    EXPECT_EQ(read_all(*reader), "ab\r");
+    EXPECT_EQ(read_char(*reader), end_of_input);
+    EXPECT_FALSE(reader->failed());
+  }
+}
+
+TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatBlock) {
+  // Blocks as a terminal returns them, one typed line each.
+  fake_system fake =
+      input_of("ab\x1Axx\ncd\n\x1Ayy\nef\n", {6, 3, 4, 3}, system::file_kind::character_device);
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("in");
+  EXPECT_EQ(read_all(*reader), "abcd\n");  // the block that starts with 0x1A ends the input
+  EXPECT_EQ(read_all(*reader), "ef\n");    // and the next read goes on with the next block
+}
+
+TEST(TextReader, InterruptedReadsAreRetried) {
+  fake_system fake = input_of("line\r\n", {1});
+  fake.read_faults = {io_status::interrupted, io_status::interrupted};
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("in");
+  EXPECT_EQ(read_all(*reader), "line\n");
+  EXPECT_FALSE(reader->failed());
+}
+
+TEST(TextReader, FailedReadEndsTheInputAndIsRemembered) {
+  fake_system fake = input_of("abcdefgh", {4});
+  fake.failing_read = 1;
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("in");
+  EXPECT_EQ(read_all(*reader), "abcd");
+  EXPECT_TRUE(reader->failed());
+  EXPECT_EQ(read_char(*reader), end_of_input);
+}
+
+TEST(TextReader, MissingFileGivesNoStream) {
+  fake_system fake;
+  fake.input_exists = false;
+  fake_system_scope scope(fake);
+  EXPECT_FALSE(open_text_reader("in").has_value());
+}
+
+std::string write_through(fake_system& fake, const std::string& text, int* close_result) {
+  fake_system_scope scope(fake);
+  writer_opening opening = open_text_writer("out");
+  EXPECT_EQ(write_chars(*opening.writer, text.data(), text.size()), text.size());
+  *close_result = close_stream(*opening.writer);
+  return fake.written;
+}
+
+TEST(TextWriter, WritesEveryLineFeedAsCrLf) {
+  fake_system fake;
+  int closed = -2;
+  EXPECT_EQ(write_through(fake, "a\nb\r\n\n\rc", &closed), "a\r\nb\r\r\n\r\n\rc");
+  EXPECT_EQ(closed, 0);
+}
+
+TEST(TextWriter, WritesOutOnlyWhenAFullBufferGetsMore) {
+  fake_system fake;
+  fake_system_scope scope(fake);
+  writer_opening opening = open_text_writer("out");
+  const std::string full(stream_buffer_size - 1, 'x');
+  write_chars(*opening.writer, full.data(), full.size());
+  write_chars(*opening.writer, "\n", 1);
+  EXPECT_TRUE(fake.write_sizes.empty());
+  write_chars(*opening.writer, "y", 1);
+  EXPECT_EQ(fake.write_sizes, std::vector<std::size_t>{stream_buffer_size + 1});
+  EXPECT_EQ(close_stream(*opening.writer), 0);
+  EXPECT_EQ(fake.written, full + "\r\ny");
+}
+
+TEST(TextWriter, CompletesShortWritesAndRetriesInterruptedOnes) {
+  fake_system fake;
+  fake.longest_write = 1000;
+  fake.write_faults = {io_status::interrupted, io_status::interrupted};
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "line\n";
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) expected += "line\r\n";
+  int closed = -2;
+  EXPECT_EQ(write_through(fake, text, &closed), expected);
+  EXPECT_EQ(closed, 0);
+}
+
+TEST(TextWriter, FailedWriteOutStopsTheStreamAndFailsItsClose) {
+  fake_system fake;
+  fake.write_faults = {io_status::failed};
+  fake_system_scope scope(fake);
+  writer_opening opening = open_text_writer("out");
+  const std::string text(3 * stream_buffer_size, 'x');
+  EXPECT_EQ(write_chars(*opening.writer, text.data(), text.size()), stream_buffer_size);
+  EXPECT_TRUE(opening.writer->failed());
+  EXPECT_EQ(write_chars(*opening.writer, "y", 1), 0u);
+  EXPECT_EQ(close_stream(*opening.writer), -1);
+  EXPECT_EQ(fake.write_sizes.size(), 1u);  // nothing is tried after the failure
+}
+
+TEST(TextWriter, WriteThatMovesNothingCountsAsFailed) {
+  fake_system fake;
+  fake.longest_write = 0;
+  fake_system_scope scope(fake);
+  writer_opening opening = open_text_writer("out");
+  write_chars(*opening.writer, "x", 1);
+  EXPECT_EQ(close_stream(*opening.writer), -1);
+}
+
+TEST(TextWriter, FailedCloseIsReported) {
+  fake_system fake;
+  fake.fail_output_close = true;
+  int closed = 0;
+  write_through(fake, "x\n", &closed);
+  EXPECT_EQ(closed, -1);
+}
+
+TEST(TextWriter, EmptiesARegularFileButNotADevice) {
+  for (bool regular : {true, false}) {
+    fake_system fake;
+    fake.output_regular = regular;
+    fake_system_scope scope(fake);
+    EXPECT_TRUE(open_text_writer("out").writer.has_value());
+    EXPECT_EQ(fake.emptied, regular);
+  }
+}
+
+}  // namespace
+}  // namespace lorvex
