@@ -3,21 +3,24 @@
 
 #include <cstring>
 
+#include "byte_scan.hpp"
+
 namespace lorvex {
 
 namespace {
 
-// Bytes that a literal cannot hold as they are.
-struct escape_stops {
-  bool table[256] = {};
-  constexpr escape_stops() {
-    table[static_cast<unsigned char>('\n')] = true;
-    table[static_cast<unsigned char>('"')] = true;
-    table[static_cast<unsigned char>('\\')] = true;
-    table[static_cast<unsigned char>('\r')] = true;
-  }
-};
-constexpr escape_stops stops_escaping{};
+// Bytes that a literal cannot hold as they are, and the NUL that ends the text.
+constexpr byte_scan::stop_set escape_stops('\0', '\n', '\r', '"', '\\');
+
+// Copies plain bytes to out and returns the first byte to escape, or last.
+const char* copy_until_escape(const char* first, const char* last, char*& out) {
+  auto* out_bytes = reinterpret_cast<unsigned char*>(out);
+  const auto* found = byte_scan::copy_until(reinterpret_cast<const unsigned char*>(first),
+                                            reinterpret_cast<const unsigned char*>(last),
+                                            out_bytes, escape_stops);
+  out = reinterpret_cast<char*>(out_bytes);
+  return reinterpret_cast<const char*>(found);
+}
 
 // Ends each entry: the escape for a line feed, the closing quote, a comma.
 constexpr char entry_ending[] = "\\n\",\n";
@@ -37,18 +40,15 @@ std::size_t read_piece(char (&buffer)[read_buffer_size], text_reader& input) {
 }
 
 std::size_t escape_piece(const char* piece, std::size_t length, char (&line)[line_buffer_size]) {
-  const void* nul = std::memchr(piece, '\0', length);
-  const char* const last = nul != nullptr ? static_cast<const char*>(nul) : piece + length;
+  // A piece's only line feed is its last character, and the entry ending
+  // stands for it; leaving it out spares the scan a stop on every line.
+  if (length > 0 && piece[length - 1] == '\n') --length;
+  const char* const last = piece + length;
   char* out = line;
   *out++ = '"';
-  const char* from = piece;
-  while (from != last) {
-    const char* stop = from;
-    while (stop != last && !stops_escaping.table[static_cast<unsigned char>(*stop)]) ++stop;
-    const auto run = static_cast<std::size_t>(stop - from);
-    std::memcpy(out, from, run);
-    out += run;
-    if (stop == last) break;
+  for (const char* from = piece;;) {
+    const char* const stop = copy_until_escape(from, last, out);
+    if (stop == last || *stop == '\0') break;  // the text ends at its first NUL
     switch (*stop) {
       case '"':  // a quote inside a literal is written twice
         *out++ = '"';
@@ -80,8 +80,8 @@ conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
   write_text(output, " RCDATA\n");
   write_text(output, "BEGIN\n");
 
-  char piece[read_buffer_size];
-  char line[line_buffer_size];
+  char piece[read_buffer_size] = {};
+  char line[line_buffer_size] = {};
   for (;;) {
     const std::size_t length = read_piece(piece, input);
     if (input.failed()) return conversion_result::read_failed;

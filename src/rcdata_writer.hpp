@@ -6,16 +6,18 @@
 
 #include <cstddef>
 
+#include "byte_scan.hpp"
 #include "text_stream.hpp"
 
 namespace lorvex {
 
 // A piece is one input line with its line feed, or this many characters of a longer one.
 constexpr std::size_t piece_capacity = 1023;
-constexpr std::size_t read_buffer_size = piece_capacity + 1;
+// A piece and its NUL, and room for scanning in whole blocks.
+constexpr std::size_t read_buffer_size = piece_capacity + 1 + byte_scan::scan_slack;
 // The longest entry line: a quote, a piece of nothing but doubled characters,
-// the five closing bytes, and a NUL.
-constexpr std::size_t line_buffer_size = 1 + 2 * piece_capacity + 5 + 1;
+// the five closing bytes and a NUL; and room for scanning in whole blocks.
+constexpr std::size_t line_buffer_size = 1 + 2 * piece_capacity + 5 + 1 + byte_scan::scan_slack;
 
 enum class conversion_result { complete, read_failed, write_failed };
 

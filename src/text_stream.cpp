@@ -3,6 +3,8 @@
 // blocks below stay single calls.
 #include "text_stream.hpp"
 
+#include "byte_scan.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -12,20 +14,8 @@ namespace lorvex {
 namespace {
 
 // Bytes that end a plain run on the reading side.
-struct reading_stops {
-  bool table[256] = {};
-  constexpr reading_stops() {
-    table[static_cast<unsigned char>('\n')] = true;
-    table[static_cast<unsigned char>('\r')] = true;
-    table[end_of_file_marker] = true;
-  }
-};
-constexpr reading_stops stops_reading{};
-
-const unsigned char* find_reading_stop(const unsigned char* first, const unsigned char* last) {
-  while (first != last && !stops_reading.table[*first]) ++first;
-  return first;
-}
+constexpr byte_scan::stop_set reading_stops('\n', '\r', end_of_file_marker);
+constexpr byte_scan::stop_set line_feed('\n');
 
 system::io_result read_retrying(system::file_handle file, void* buffer, std::size_t size) {
   for (;;) {
@@ -84,7 +74,7 @@ std::optional<text_reader> open_text_reader(const char* path) {
 bool text_reader::refill() {
   next_ = end_ = 0;
   if (marker_seen_ || failed_) return false;
-  const system::io_result result = read_retrying(file_, buffer_, sizeof buffer_);
+  const system::io_result result = read_retrying(file_, buffer_, stream_buffer_size);
   if (result.status != system::io_status::done) {
     failed_ = true;
     return false;
@@ -123,9 +113,9 @@ std::size_t read_line(text_reader& reader, char* destination, std::size_t limit)
     if (reader.next_ < reader.end_) {
       const unsigned char* run = reader.buffer_ + reader.next_;
       const std::size_t window = std::min(reader.end_ - reader.next_, limit - stored);
-      const unsigned char* stop = find_reading_stop(run, run + window);
+      auto* out = reinterpret_cast<unsigned char*>(destination + stored);
+      const unsigned char* stop = byte_scan::copy_until(run, run + window, out, reading_stops);
       const auto length = static_cast<std::size_t>(stop - run);
-      std::memcpy(destination + stored, run, length);
       stored += length;
       reader.next_ += length;
       if (length == window) continue;
@@ -195,24 +185,17 @@ writer_opening open_text_writer(const char* path, const system::file_description
 
 // Translates the buffer (LF becomes CR LF) and writes it.
 bool text_writer::write_out() {
-  char translated[2 * stream_buffer_size];
-  std::size_t size = 0;
-  const char* from = buffer_;
-  const char* const last = buffer_ + used_;
-  while (from != last) {
-    const void* found = std::memchr(from, '\n', static_cast<std::size_t>(last - from));
-    const char* line_end = found != nullptr ? static_cast<const char*>(found) : last;
-    const auto length = static_cast<std::size_t>(line_end - from);
-    std::memcpy(translated + size, from, length);
-    size += length;
-    from = line_end;
-    if (from != last) {
-      translated[size++] = '\r';
-      translated[size++] = '\n';
-      ++from;
-    }
+  char translated[2 * stream_buffer_size + byte_scan::scan_slack];
+  auto* out = reinterpret_cast<unsigned char*>(translated);
+  const auto* from = reinterpret_cast<const unsigned char*>(buffer_);
+  const auto* const last = from + used_;
+  while ((from = byte_scan::copy_until(from, last, out, line_feed)) != last) {
+    *out++ = '\r';
+    *out++ = '\n';
+    ++from;
   }
   used_ = 0;
+  const auto size = static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(translated));
   if (!write_all(file_, translated, size)) failed_ = true;
   return !failed_;
 }

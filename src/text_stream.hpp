@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "byte_scan.hpp"
 #include "system_file.hpp"
 
 namespace lorvex {
@@ -38,7 +39,7 @@ class text_reader {
   bool failed_ = false;
   std::size_t next_ = 0;
   std::size_t end_ = 0;
-  unsigned char buffer_[stream_buffer_size];
+  unsigned char buffer_[stream_buffer_size + byte_scan::scan_slack] = {};
 
   friend std::optional<text_reader> open_text_reader(const char* path);
   friend int read_char(text_reader& reader);
@@ -68,7 +69,7 @@ class text_writer {
   bool open_ = true;
   bool failed_ = false;
   std::size_t used_ = 0;
-  char buffer_[stream_buffer_size];
+  char buffer_[stream_buffer_size + byte_scan::scan_slack] = {};  // as handed over, untranslated
 
   friend writer_opening open_text_writer(const char* path,
                                          const system::file_description* keep_intact);
@@ -106,7 +107,8 @@ inline int read_char(text_reader& reader) {
 
 // Reads what read_char would deliver, up to and including the first line
 // feed and at most limit characters, copying plain runs in bulk. Returns how
-// many characters it stored; 0 only at the end of input.
+// many characters it stored; 0 only at the end of input. destination must
+// hold limit + byte_scan::scan_slack bytes.
 std::size_t read_line(text_reader& reader, char* destination, std::size_t limit);
 
 // Hands count characters to the stream; returns how many it took, fewer than

@@ -60,14 +60,15 @@ TEST(TextReader, ReadLineStopsAfterEachLineFeedOrAtItsLimit) {
     fake_system_scope scope(fake);
     std::optional<text_reader> reader = open_text_reader("in");
     std::vector<std::string> chunks;
-    char line[8];
-    for (std::size_t n; (n = read_line(*reader, line, sizeof line)) != 0;) chunks.emplace_back(line, n);
+    char line[8 + byte_scan::scan_slack];
+    const std::size_t limit = 8;
+    for (std::size_t n; (n = read_line(*reader, line, limit)) != 0;) chunks.emplace_back(line, n);
     std::string joined;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
       const std::string& chunk = chunks[i];
       EXPECT_EQ(chunk.find('\n'), chunk.back() == '\n' ? chunk.size() - 1 : std::string::npos);
       if (i + 1 < chunks.size()) {
-        EXPECT_TRUE(chunk.size() == sizeof line || chunk.back() == '\n');
+        EXPECT_TRUE(chunk.size() == limit || chunk.back() == '\n');
       }
       joined += chunk;
     }

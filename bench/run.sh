@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Converts generated text files of ordinary lines (1 MiB and 128 MiB by
+# default) and compares lorvex's CPU time (user + system) with that of
+# `dd bs=4K` copying the same file: the same 4096-byte reads and writes with
+# no work per byte. Also reports lorvex's peak resident memory.
+#
+#   bench/run.sh [path/to/lorvex]
+#
+# Environment: SIZES_MIB (default "1 128"), RUNS per command (default 7),
+# BENCH_DIR for the data (default: a temporary directory, removed afterwards).
+# Targets: CPU time at most MAX_RATIO (default 2.0) times dd's, peak memory
+# under 4 MiB. Exits 1 when a target is missed.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+tool=${1:-$here/../build/default/lorvex}
+sizes=${SIZES_MIB:-1 128}
+runs=${RUNS:-7}
+max_ratio=${MAX_RATIO:-2.0}
+max_rss_kib=4096
+
+if [[ ! -x $tool ]]; then
+  echo "no lorvex executable at $tool; build it first (see README.md)" >&2
+  exit 2
+fi
+if [[ ! -x /usr/bin/time ]]; then
+  echo "/usr/bin/time is needed (Debian package: time)" >&2
+  exit 2
+fi
+
+if [[ -n ${BENCH_DIR:-} ]]; then
+  work=$BENCH_DIR
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
+
+# Lines of 4 to 18 common words, a few with quotes or a backslash path, as
+# in a help text. Deterministic: the same seed gives the same file.
+generate() {
+  local mib=$1 file=$2
+  [[ -s $file ]] && return
+  awk -v target=$((mib * 1024 * 1024)) 'BEGIN {
+    srand(7)
+    n = split("the of and to in a is that for it as was with be by on not he this are " \
+              "or his from at which but have an they you were her she there been one all " \
+              "we their has would when if so no will more can may into than out them only " \
+              "other its some what time these two any first new like made also after over " \
+              "my our well did just very Press Enter to continue", word, " ")
+    size = 0
+    while (size < target) {
+      count = 4 + int(rand() * 15)
+      line = word[int(rand() * n) + 1]
+      for (i = 1; i < count; i++) line = line " " word[int(rand() * n) + 1]
+      if (rand() < 0.1) line = line " \"quoted\""
+      if (rand() < 0.05) line = line " C:\\help\\file.txt"
+      line = line "."
+      if (size + length(line) + 1 > target) line = substr(line, 1, target - size - 1)
+      print line
+      size += length(line) + 1
+    }
+  }' > "$file"
+}
+
+# Runs a command $runs times; prints the least CPU seconds and the most KiB.
+measure() {
+  local best_cpu="" worst_rss=0 line user sys rss cpu
+  for ((i = 0; i < runs; i++)); do
+    line=$( { /usr/bin/time -f "%U %S %M" "$@" > /dev/null; } 2>&1 | tail -n 1)
+    read -r user sys rss <<< "$line"
+    cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')
+    if [[ -z $best_cpu ]] || awk -v a="$cpu" -v b="$best_cpu" 'BEGIN { exit !(a < b) }'; then
+      best_cpu=$cpu
+    fi
+    ((rss > worst_rss)) && worst_rss=$rss
+  done
+  echo "$best_cpu $worst_rss"
+}
+
+status=0
+printf '%-8s %12s %12s %8s %14s\n' "input" "lorvex cpu" "dd cpu" "ratio" "lorvex peak"
+for mib in $sizes; do
+  text=$work/text-${mib}MiB.txt
+  generate "$mib" "$text"
+  read -r tool_cpu tool_rss < <(measure "$tool" BENCH_TEXT "$text" "$work/out.rc")
+  read -r dd_cpu _ < <(measure dd if="$text" of="$work/copy.txt" bs=4K status=none)
+  ratio=$(awk -v a="$tool_cpu" -v b="$dd_cpu" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
+  printf '%-8s %11ss %11ss %8s %11s KiB\n' "${mib} MiB" "$tool_cpu" "$dd_cpu" "$ratio" "$tool_rss"
+  if ((tool_rss >= max_rss_kib)); then
+    echo "  peak memory ${tool_rss} KiB is not under ${max_rss_kib} KiB" >&2
+    status=1
+  fi
+  # Below about 50 ms the clock's granularity decides the ratio; only large inputs count.
+  if ((mib >= 64)) && [[ $ratio != n/a ]] &&
+     awk -v r="${ratio%x}" -v m="$max_ratio" 'BEGIN { exit !(r > m) }'; then
+    echo "  CPU time is more than ${max_ratio}x that of dd" >&2
+    status=1
+  fi
+done
+rm -f "$work/out.rc" "$work/copy.txt"
+exit $status

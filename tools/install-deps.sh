@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what building and testing lorvex needs on Debian: the compiler and
+# build tools, GoogleTest, the two resource compilers the round-trip tests
+# compile the scripts with, and the MinGW-w64 toolchain with Wine for the
+# Windows build. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make
+  libgtest-dev googletest
+  binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64  # windres and its preprocessor, the Windows build
+  llvm                                            # llvm-rc
+  wine wine64
+  time                                            # /usr/bin/time, for bench/run.sh
+)
+
+run_as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "installing: ${missing[*]}"
+  run_as_root apt-get update
+  run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
