@@ -20,18 +20,6 @@ namespace lorvex::e2e {
 
 namespace {
 
-std::string environment(const char* name, const std::string& fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] != '\0' ? value : fallback;
-}
-
-std::vector<std::string> split_words(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<std::string> words;
-  for (std::string word; stream >> word;) words.push_back(word);
-  return words;
-}
-
 [[noreturn]] void child_fails(const char* what) {
   std::perror(what);
   _exit(127);
@@ -39,16 +27,20 @@ std::vector<std::string> split_words(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> tool_command() {
-  std::vector<std::string> command = split_words(environment("LORVEX_LAUNCHER", ""));
-  command.push_back(environment("LORVEX_EXECUTABLE", LORVEX_EXECUTABLE));
-  return command;
+std::string windows_build_dir() {
+  const char* dir = std::getenv("LORVEX_WINDOWS_BUILD");
+  return dir != nullptr ? dir : "";
 }
 
-bool tool_is_windows_build() {
-  const std::string executable = tool_command().back();
-  return executable.size() > 4 && executable.compare(executable.size() - 4, 4, ".exe") == 0;
+std::vector<std::string> tool_command() {
+  const std::string windows_build = windows_build_dir();
+  if (windows_build.empty()) return {LORVEX_EXECUTABLE};
+  // Wine's own diagnostics would otherwise mix with the tool's standard error.
+  ::setenv("WINEDEBUG", "-all", 0);
+  return {LORVEX_WINE, windows_build + "/lorvex.exe"};
 }
+
+bool tool_is_windows_build() { return !windows_build_dir().empty(); }
 
 std::string message(const std::string& text) {
   if (!tool_is_windows_build()) return text;

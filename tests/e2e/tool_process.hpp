@@ -1,7 +1,7 @@
 // Runs the built lorvex as a separate process, the way a build script would,
 // and captures what it leaves behind: status, standard output, standard error.
-// LORVEX_EXECUTABLE and LORVEX_LAUNCHER in the environment select another
-// build (for example a Windows one under an emulator).
+// With LORVEX_WINDOWS_BUILD naming a windows-cross build tree in the
+// environment, the tool under test is that tree's lorvex.exe, run under Wine.
 #pragma once
 
 #include <string>
@@ -22,8 +22,11 @@ struct run_result {
   std::string err;
 };
 
-// The tool's command line: launcher words, if any, then the executable.
+// The tool's command line: the emulator, if any, then the executable.
 std::vector<std::string> tool_command();
+
+// The windows-cross build tree under test, or empty for the native build.
+std::string windows_build_dir();
 
 // True when the tool under test is a Windows build: its messages end in CR LF.
 bool tool_is_windows_build();

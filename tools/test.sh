@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, builds and tests the Windows
+# build under Wine (windows-cross preset), then builds and tests the native
+# build, whose end-to-end tests also run against the Windows executable.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+# One Wine prefix inside the build tree and one persistent wineserver for the
+# whole run, so that each start of a Windows program is quick.
+export WINEDEBUG=-all
+export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
+export WINEDLLOVERRIDES="mscoree=;mshtml="  # no Mono or Gecko installer prompts
+mkdir -p "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k || true' EXIT
+start=$SECONDS
+wineboot --init
+echo "-- Wine prefix ready in $((SECONDS - start)) s"
+
+start=$SECONDS
+cmake --workflow --preset windows-cross
+echo "-- Windows build and its tests under Wine took $((SECONDS - start)) s"
+
+cmake --workflow --preset ci
