@@ -13,7 +13,7 @@ export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
 export WINEDLLOVERRIDES="mscoree=;mshtml="  # no Mono or Gecko installer prompts
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p || true  # already running for this prefix: use that one
 trap 'wineserver -k || true' EXIT
 start=$SECONDS
 wineboot --init

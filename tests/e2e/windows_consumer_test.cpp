@@ -1,4 +1,4 @@
-// A real consumer: print_resource.exe, built with scripts that lorvex.exe made
+// A real consumer: show_help_inputs.exe, built with scripts that lorvex.exe made
 // from tests/windows/inputs, reads each resource back through FindResource,
 // LoadResource, SizeofResource and LockResource under Wine. Its bytes must be
 // the text as lorvex reads it, a line feed after every piece, and the NUL.
@@ -17,9 +17,9 @@ namespace {
 TEST(WindowsConsumer, ReadsBackExactlyTheStoredText) {
   if (!tool_is_windows_build()) {
     GTEST_SKIP() << "runs only against the Windows build (the windows.* tests), "
-                    "which builds print_resource.exe";
+                    "which builds show_help_inputs.exe";
   }
-  const std::string reader = windows_build_dir() + "/tests/windows/print_resource.exe";
+  const std::string reader = windows_build_dir() + "/tests/windows/show_help_inputs.exe";
   const std::string inputs = LORVEX_RESOURCE_INPUTS;
   std::vector<std::string> launcher = tool_command();
   launcher.pop_back();  // keep the emulator, drop lorvex.exe

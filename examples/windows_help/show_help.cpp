@@ -1,7 +1,7 @@
 // A Windows program that reads back a text that lorvex turned into an RCDATA
 // resource and compiled in, and writes it byte for byte to standard output.
 //
-//   print_resource [NAME]      NAME defaults to HELP_TEXT
+//   show_help [NAME]      NAME defaults to HELP_TEXT
 //
 // The stored text ends with a NUL byte, so it can also be used directly as
 // a C string: static_cast<const char*>(LockResource(...)).

@@ -1,0 +1,57 @@
+# lorvex_add_rcdata(<output.rc> NAME <rcdata_name> INPUT <text file> [TARGET <target>])
+#
+# Adds a custom command that runs lorvex to turn <text file> into the
+# resource script <output.rc>, holding one RCDATA resource named
+# <rcdata_name>. A relative <output.rc> is placed in the current binary
+# directory and a relative <text file> is read from the current source
+# directory. The script is remade when the text file or lorvex changes, and
+# only then. With TARGET, the script is added to that target's sources, so a
+# target whose project enables the RC language (Windows, MinGW) compiles it in.
+#
+# Available after find_package(lorvex), and in a build that brings lorvex in
+# with add_subdirectory or FetchContent.
+include_guard(GLOBAL)
+
+function(lorvex_add_rcdata output)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "NAME;INPUT;TARGET" "")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "lorvex_add_rcdata: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT DEFINED arg_NAME OR arg_NAME STREQUAL "")
+    message(FATAL_ERROR "lorvex_add_rcdata: NAME <rcdata_name> is required")
+  endif()
+  if(NOT arg_INPUT)
+    message(FATAL_ERROR "lorvex_add_rcdata: INPUT <text file> is required")
+  endif()
+  if(NOT TARGET lorvex::lorvex)
+    message(FATAL_ERROR "lorvex_add_rcdata: the lorvex::lorvex executable is not known here; "
+                        "use find_package(lorvex) or add lorvex with add_subdirectory/FetchContent")
+  endif()
+
+  cmake_path(ABSOLUTE_PATH output BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+             NORMALIZE OUTPUT_VARIABLE script)
+  cmake_path(ABSOLUTE_PATH arg_INPUT BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
+             NORMALIZE OUTPUT_VARIABLE text)
+  cmake_path(GET script FILENAME script_name)
+
+  # An installed lorvex is a tool of the host, also in a cross build: run its
+  # file. A lorvex built here is named as a target, so that a cross build runs
+  # it under CMAKE_CROSSCOMPILING_EMULATOR.
+  get_target_property(lorvex_imported lorvex::lorvex IMPORTED)
+  if(lorvex_imported)
+    set(lorvex_command "$<TARGET_FILE:lorvex::lorvex>")
+  else()
+    set(lorvex_command lorvex::lorvex)
+  endif()
+
+  add_custom_command(
+    OUTPUT "${script}"
+    COMMAND ${lorvex_command} "${arg_NAME}" "${text}" "${script}"
+    DEPENDS "${text}" lorvex::lorvex "$<TARGET_FILE:lorvex::lorvex>"
+    COMMENT "lorvex: ${arg_NAME} from ${arg_INPUT} into ${script_name}"
+    VERBATIM)
+
+  if(arg_TARGET)
+    target_sources(${arg_TARGET} PRIVATE "${script}")
+  endif()
+endfunction()
