@@ -1,16 +1,17 @@
 // Finding the few bytes that need attention in runs of ordinary text, many
 // bytes at a time: sixteen with SSE2 where the target has it (the one
-// platform block), otherwise eight in portable word arithmetic. Either test
-// may raise false alarms but never misses; a table confirms each candidate.
-// Whole blocks are read and written, so every buffer handed to copy_until
-// has scan_slack initialised bytes beyond its end.
+// platform block), otherwise eight in portable word arithmetic. Whole blocks
+// are read and written, so every buffer handed to copy_until keeps
+// scan_slack initialised bytes beyond its end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// LORVEX_PORTABLE_BYTE_SCAN forces the portable words, so tests can cover them anywhere.
+#if !defined(LORVEX_PORTABLE_BYTE_SCAN) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define LORVEX_BYTE_SCAN_SSE2 1
 #include <emmintrin.h>
 #endif
@@ -20,77 +21,124 @@ namespace lorvex::byte_scan {
 // Room that source and destination buffers keep beyond their last byte.
 constexpr std::size_t scan_slack = 16;
 
-// The bytes to stop at: every byte below `below` that the table holds, and
-// the bytes first_equal and second_equal (0 for none; NUL is below anyway).
+// The bytes to stop at, arranged for testing a block at once: several
+// control bytes share one range test (every byte below `below`), any other
+// byte gets an equality test of its own (two at most). When the range takes
+// in bytes that are not stops (a tab, say), a table confirms each candidate.
 struct stop_set {
   bool table[256] = {};
-  unsigned char below = 0;  // at most 0x80
-  unsigned char first_equal = 0;
-  unsigned char second_equal = 0;
+  unsigned char below = 0;
+  unsigned char equal[2] = {0, 0};
+  int equal_count = 0;
+  bool exact = true;  // the block tests flag stop bytes only
 
   template <typename... Bytes>
   constexpr explicit stop_set(Bytes... bytes) {
-    for (unsigned char b : {static_cast<unsigned char>(bytes)...}) {
+    const unsigned char list[] = {static_cast<unsigned char>(bytes)...};
+    int controls = 0;
+    for (unsigned char b : list) {
       table[b] = true;
-      if (b < 0x80) {
-        if (b >= below && b < 0x20) {
-          below = static_cast<unsigned char>(b + 1);
-        } else if (b >= 0x20) {
-          (first_equal == 0 ? first_equal : second_equal) = b;
-        }
+      if (b < 0x20) ++controls;
+    }
+    for (unsigned char b : list) {
+      if (b < 0x20 && controls > 1) {
+        if (b >= below) below = static_cast<unsigned char>(b + 1);
+      } else {
+        if (equal_count == 2) throw "a stop_set takes at most two bytes outside its range";
+        equal[equal_count++] = b;
       }
     }
+    for (int b = 0; b < below; ++b) exact = exact && table[b];
   }
 };
 
 namespace detail {
 
-constexpr std::uint64_t every_byte(unsigned char value) {
-  return 0x0101010101010101ULL * value;
-}
-
-// Byte i of the text is byte i of the value, counted from the low end, on
-// every platform; compilers turn this into one load where the order allows.
-inline std::uint64_t load_word(const unsigned char* at) {
-  return static_cast<std::uint64_t>(at[0]) | static_cast<std::uint64_t>(at[1]) << 8 |
-         static_cast<std::uint64_t>(at[2]) << 16 | static_cast<std::uint64_t>(at[3]) << 24 |
-         static_cast<std::uint64_t>(at[4]) << 32 | static_cast<std::uint64_t>(at[5]) << 40 |
-         static_cast<std::uint64_t>(at[6]) << 48 | static_cast<std::uint64_t>(at[7]) << 56;
-}
-
-// The high bit of every byte below limit (limit <= 0x80) is set, and perhaps
-// that of a byte just above such a byte: the borrow can spill upwards.
-constexpr std::uint64_t bytes_below(std::uint64_t word, unsigned char limit) {
-  return (word - every_byte(limit)) & ~word & every_byte(0x80);
-}
-
-constexpr std::uint64_t bytes_equal(std::uint64_t word, unsigned char value) {
-  return bytes_below(word ^ every_byte(value), 1);
-}
-
-inline std::uint64_t word_candidates(std::uint64_t word, const stop_set& stops) {
-  std::uint64_t flags = bytes_below(word, stops.below);
-  if (stops.first_equal != 0) flags |= bytes_equal(word, stops.first_equal);
-  if (stops.second_equal != 0) flags |= bytes_equal(word, stops.second_equal);
-  return flags;
-}
-
-inline constexpr unsigned char de_bruijn_position[32] = {
-    0,  1,  28, 2,  29, 14, 24, 3, 30, 22, 20, 15, 25, 17, 4,  8,
-    31, 27, 13, 23, 21, 19, 16, 7, 26, 12, 18, 6,  11, 5,  10, 9};
+inline constexpr unsigned char de_bruijn_position[32] = {0,  1,  28, 2,  29, 14, 24, 3,  30, 22, 20,
+                                                         15, 25, 17, 4,  8,  31, 27, 13, 23, 21, 19,
+                                                         16, 7,  26, 12, 18, 6,  11, 5,  10, 9};
 
 // The position of the lowest set bit of a non-zero 32-bit mask.
 constexpr unsigned lowest_bit(std::uint32_t mask) {
   return de_bruijn_position[((mask & (~mask + 1)) * 0x077CB531U) >> 27];
 }
 
-// The position (0-7) of the lowest byte whose high bit is set in flags.
-constexpr unsigned lowest_flagged_byte(std::uint64_t flags) {
-  const std::uint64_t lowest = flags & (~flags + 1);
-  // lowest is 1 << (8k + 7); the multiplication moves byte 7-k of the
-  // constant, which holds k, to the top.
-  return static_cast<unsigned>(((lowest >> 7) * 0x0001020304050607ULL) >> 56);
+#ifdef LORVEX_BYTE_SCAN_SSE2
+// ------------------------------------------------------------ SSE2 block
+constexpr std::ptrdiff_t block_size = 16;
+using block_mask = std::uint32_t;
+
+inline void copy_block(const unsigned char* from, unsigned char* to) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
 }
+
+// Bit i is set when byte i of the block may be a stop.
+template <const stop_set& stops>
+block_mask candidates(const unsigned char* at) {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  __m128i hits = _mm_setzero_si128();
+  if constexpr (stops.below > 0) {
+    // Unsigned "byte <= below - 1": the smaller of the two is the byte itself.
+    const __m128i at_most = _mm_set1_epi8(static_cast<char>(stops.below - 1));
+    hits = _mm_cmpeq_epi8(_mm_min_epu8(block, at_most), block);
+  }
+  if constexpr (stops.equal_count > 0) {
+    hits =
+        _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(stops.equal[0]))));
+  }
+  if constexpr (stops.equal_count > 1) {
+    hits =
+        _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(stops.equal[1]))));
+  }
+  return static_cast<block_mask>(_mm_movemask_epi8(hits));
+}
+
+constexpr unsigned lowest_candidate(block_mask mask) { return lowest_bit(mask); }
+
+constexpr block_mask first_bytes(std::ptrdiff_t count) { return (block_mask{1} << count) - 1; }
+#else
+// ------------------------------------------------------------ portable words
+constexpr std::ptrdiff_t block_size = 8;
+using block_mask = std::uint64_t;
+
+inline void copy_block(const unsigned char* from, unsigned char* to) {
+  std::memcpy(to, from, block_size);
+}
+
+constexpr std::uint64_t every_byte(unsigned char value) { return 0x0101010101010101ULL * value; }
+
+// The high bit of every byte below limit (limit <= 0x80) is set, and perhaps
+// that of a byte above such a byte, where the borrow spills over; the lowest
+// flag is always a true one.
+constexpr std::uint64_t bytes_below(std::uint64_t word, unsigned char limit) {
+  return (word - every_byte(limit)) & ~word & every_byte(0x80);
+}
+
+// The high bit of byte i is set when byte i of the block may be a stop.
+template <const stop_set& stops>
+block_mask candidates(const unsigned char* at) {
+  // Byte i of the text is byte i of the word on every platform; compilers
+  // turn this into one load where the byte order allows.
+  std::uint64_t word = 0;
+  for (int i = 7; i >= 0; --i) word = word << 8 | at[i];
+  std::uint64_t hits = 0;
+  if constexpr (stops.below > 0) hits = bytes_below(word, stops.below);
+  if constexpr (stops.equal_count > 0) hits |= bytes_below(word ^ every_byte(stops.equal[0]), 1);
+  if constexpr (stops.equal_count > 1) hits |= bytes_below(word ^ every_byte(stops.equal[1]), 1);
+  return hits;
+}
+
+// The flag of byte k is bit 8k + 7; the multiplication moves byte 7 - k of
+// the constant, which holds k, to the top.
+constexpr unsigned lowest_candidate(block_mask mask) {
+  return static_cast<unsigned>((((mask & (~mask + 1)) >> 7) * 0x0001020304050607ULL) >> 56);
+}
+
+constexpr block_mask first_bytes(std::ptrdiff_t count) {
+  return count == block_size ? ~block_mask{0} : (block_mask{1} << (8 * count)) - 1;
+}
+#endif
 
 }  // namespace detail
 
@@ -98,62 +146,36 @@ constexpr unsigned lowest_flagged_byte(std::uint64_t flags) {
 // byte's position, or last; out advances past the copy. Blocks are read and
 // stored whole, so up to scan_slack - 1 bytes past last are read and as many
 // past the copy in out are overwritten.
-inline const unsigned char* copy_until(const unsigned char* first, const unsigned char* last,
-                                       unsigned char*& out, const stop_set& stops) {
-#ifdef LORVEX_BYTE_SCAN_SSE2
-  // ------------------------------------------------------------ SSE2 block
-  constexpr std::ptrdiff_t block_size = 16;
-  const __m128i at_most = _mm_set1_epi8(static_cast<char>(stops.below - 1));
-  const __m128i first_equal = _mm_set1_epi8(static_cast<char>(stops.first_equal));
-  const __m128i second_equal = _mm_set1_epi8(static_cast<char>(stops.second_equal));
-  for (;;) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-    // Unsigned "block <= at_most": the smaller of the two is the block itself.
-    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(block, at_most), block);
-    const __m128i equal = _mm_or_si128(_mm_cmpeq_epi8(block, first_equal),
-                                       _mm_cmpeq_epi8(block, second_equal));
-    auto candidates = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(low, equal)));
-    const std::ptrdiff_t left = last - first;
-    if (left < block_size) candidates &= (std::uint32_t{1} << left) - 1;
-    for (; candidates != 0; candidates &= candidates - 1) {
-      const unsigned at = detail::lowest_bit(candidates);
-      if (stops.table[first[at]]) {
+template <const stop_set& stops>
+const unsigned char* copy_until(const unsigned char* first, const unsigned char* last,
+                                unsigned char*& out) {
+  using namespace detail;
+  // Position of the first stop among the candidates of one block, or -1.
+  const auto first_stop = [](const unsigned char* block, block_mask hits) -> int {
+    for (; hits != 0; hits &= hits - 1) {
+      const unsigned at = lowest_candidate(hits);
+      if (stops.exact || stops.table[block[at]]) return static_cast<int>(at);
+    }
+    return -1;
+  };
+  std::ptrdiff_t left = last - first;
+  for (; left > block_size; left -= block_size, first += block_size, out += block_size) {
+    copy_block(first, out);
+    const block_mask hits = candidates<stops>(first);
+    if (hits != 0) {
+      const int at = first_stop(first, hits);
+      if (at >= 0) {
         out += at;
         return first + at;
       }
     }
-    if (left <= block_size) {
-      out += left;
-      return last;
-    }
-    first += block_size;
-    out += block_size;
   }
-#else
-  // ------------------------------------------------------------ portable words
-  constexpr std::ptrdiff_t block_size = 8;
-  for (;;) {
-    const std::uint64_t word = detail::load_word(first);
-    std::memcpy(out, first, block_size);
-    std::uint64_t candidates = detail::word_candidates(word, stops);
-    const std::ptrdiff_t left = last - first;
-    if (left < block_size) candidates &= (std::uint64_t{1} << (8 * left)) - 1;
-    for (; candidates != 0; candidates &= candidates - 1) {
-      const unsigned at = detail::lowest_flagged_byte(candidates);
-      if (stops.table[first[at]]) {
-        out += at;
-        return first + at;
-      }
-    }
-    if (left <= block_size) {
-      out += left;
-      return last;
-    }
-    first += block_size;
-    out += block_size;
-  }
-#endif
+  // The last block, 0 to block_size bytes: what lies past last is not looked at.
+  copy_block(first, out);
+  const int at = first_stop(first, candidates<stops>(first) & first_bytes(left));
+  const std::ptrdiff_t kept = at >= 0 ? at : left;
+  out += kept;
+  return first + kept;
 }
 
 }  // namespace lorvex::byte_scan

@@ -15,9 +15,9 @@ constexpr byte_scan::stop_set escape_stops('\0', '\n', '\r', '"', '\\');
 // Copies plain bytes to out and returns the first byte to escape, or last.
 const char* copy_until_escape(const char* first, const char* last, char*& out) {
   auto* out_bytes = reinterpret_cast<unsigned char*>(out);
-  const auto* found = byte_scan::copy_until(reinterpret_cast<const unsigned char*>(first),
-                                            reinterpret_cast<const unsigned char*>(last),
-                                            out_bytes, escape_stops);
+  const auto* found =
+      byte_scan::copy_until<escape_stops>(reinterpret_cast<const unsigned char*>(first),
+                                          reinterpret_cast<const unsigned char*>(last), out_bytes);
   out = reinterpret_cast<char*>(out_bytes);
   return reinterpret_cast<const char*>(found);
 }

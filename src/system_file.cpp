@@ -23,8 +23,8 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE;
 bool open_handle(const char* path, DWORD access, DWORD disposition, file_handle* file) {
   // An empty path would otherwise be taken for the current directory by some layers.
   if (path[0] == '\0') return false;
-  HANDLE handle = CreateFileA(path, access, share_all, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(path, access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   *file = reinterpret_cast<file_handle>(handle);
   return true;
@@ -45,8 +45,8 @@ void read_identity(HANDLE handle, file_description* description) {
   if (GetFileInformationByHandle(handle, &info)) {
     description->identified = true;
     description->volume = info.dwVolumeSerialNumber;
-    description->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
-                         info.nFileIndexLow;
+    description->index =
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     description->regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 }
@@ -115,8 +115,14 @@ bool win32_remove(const char* path) { return DeleteFileA(path) != 0; }
 
 const call_table& native_calls() {
   static const call_table table = {
-      win32_open_for_reading, win32_open_for_writing, win32_describe, win32_describe_path,
-      win32_empty,            win32_read,             win32_write,    win32_close,
+      win32_open_for_reading,
+      win32_open_for_writing,
+      win32_describe,
+      win32_describe_path,
+      win32_empty,
+      win32_read,
+      win32_write,
+      win32_close,
       win32_remove,
   };
   return table;
@@ -126,11 +132,11 @@ const call_table& native_calls() {
 
 #else
 // ---------------------------------------------------------------- POSIX block
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace lorvex::system {
 namespace {
@@ -217,8 +223,14 @@ bool posix_remove(const char* path) { return ::unlink(path) == 0; }
 
 const call_table& native_calls() {
   static const call_table table = {
-      posix_open_for_reading, posix_open_for_writing, posix_describe, posix_describe_path,
-      posix_empty,            posix_read,             posix_write,    posix_close,
+      posix_open_for_reading,
+      posix_open_for_writing,
+      posix_describe,
+      posix_describe_path,
+      posix_empty,
+      posix_read,
+      posix_write,
+      posix_close,
       posix_remove,
   };
   return table;

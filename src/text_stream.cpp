@@ -82,7 +82,9 @@ bool text_reader::refill() {
   std::size_t count = result.count;
   if (description_.kind == system::file_kind::character_device) {
     const void* marker = std::memchr(buffer_, end_of_file_marker, count);
-    if (marker != nullptr) count = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer_);
+    if (marker != nullptr) {
+      count = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer_);
+    }
   }
   end_ = count;
   return count > 0;
@@ -114,7 +116,7 @@ std::size_t read_line(text_reader& reader, char* destination, std::size_t limit)
       const unsigned char* run = reader.buffer_ + reader.next_;
       const std::size_t window = std::min(reader.end_ - reader.next_, limit - stored);
       auto* out = reinterpret_cast<unsigned char*>(destination + stored);
-      const unsigned char* stop = byte_scan::copy_until(run, run + window, out, reading_stops);
+      const unsigned char* stop = byte_scan::copy_until<reading_stops>(run, run + window, out);
       const auto length = static_cast<std::size_t>(stop - run);
       stored += length;
       reader.next_ += length;
@@ -149,8 +151,10 @@ text_writer::text_writer(text_writer&& other) noexcept
       description_(other.description_),
       open_(std::exchange(other.open_, false)),
       failed_(other.failed_),
-      used_(other.used_) {
+      used_(other.used_),
+      pending_size_(other.pending_size_) {
   std::memcpy(buffer_, other.buffer_, used_);
+  std::memcpy(pending_, other.pending_, pending_size_);
 }
 
 text_writer::~text_writer() {
@@ -183,20 +187,25 @@ writer_opening open_text_writer(const char* path, const system::file_description
   return opening;
 }
 
-// Translates the buffer (LF becomes CR LF) and writes it.
-bool text_writer::write_out() {
-  char translated[2 * stream_buffer_size + byte_scan::scan_slack];
-  auto* out = reinterpret_cast<unsigned char*>(translated);
+// Translates the buffer (LF becomes CR LF) behind what is pending and writes
+// whole blocks of stream_buffer_size bytes, keeping the rest for later, so the
+// file gets the same aligned writes as a block copy; closing writes it all.
+bool text_writer::write_out(bool closing) {
+  auto* out = reinterpret_cast<unsigned char*>(pending_ + pending_size_);
   const auto* from = reinterpret_cast<const unsigned char*>(buffer_);
   const auto* const last = from + used_;
-  while ((from = byte_scan::copy_until(from, last, out, line_feed)) != last) {
+  while ((from = byte_scan::copy_until<line_feed>(from, last, out)) != last) {
     *out++ = '\r';
     *out++ = '\n';
     ++from;
   }
   used_ = 0;
-  const auto size = static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(translated));
-  if (!write_all(file_, translated, size)) failed_ = true;
+  pending_size_ = static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(pending_));
+  const std::size_t size =
+      closing ? pending_size_ : pending_size_ - pending_size_ % stream_buffer_size;
+  if (!write_all(file_, pending_, size)) failed_ = true;
+  pending_size_ -= size;
+  std::memmove(pending_, pending_ + size, pending_size_);
   return !failed_;
 }
 
@@ -204,7 +213,7 @@ std::size_t write_chars(text_writer& writer, const char* data, std::size_t count
   std::size_t taken = 0;
   while (taken < count && !writer.failed_) {
     // The buffer goes out only when a character arrives and finds it full.
-    if (writer.used_ == stream_buffer_size && !writer.write_out()) break;
+    if (writer.used_ == stream_buffer_size && !writer.write_out(false)) break;
     const std::size_t room = std::min(stream_buffer_size - writer.used_, count - taken);
     std::memcpy(writer.buffer_ + writer.used_, data + taken, room);
     writer.used_ += room;
@@ -216,7 +225,7 @@ std::size_t write_chars(text_writer& writer, const char* data, std::size_t count
 int close_stream(text_writer& writer) {
   if (!writer.open_) return -1;
   writer.open_ = false;
-  if (!writer.failed_ && writer.used_ > 0) writer.write_out();
+  if (!writer.failed_ && writer.used_ + writer.pending_size_ > 0) writer.write_out(true);
   const bool closed = system::calls().close(writer.file_);
   return closed && !writer.failed_ ? 0 : -1;
 }

@@ -62,7 +62,7 @@ class text_writer {
 
  private:
   text_writer(system::file_handle file, const system::file_description& description);
-  bool write_out();
+  bool write_out(bool closing);
 
   system::file_handle file_;
   system::file_description description_;
@@ -70,6 +70,10 @@ class text_writer {
   bool failed_ = false;
   std::size_t used_ = 0;
   char buffer_[stream_buffer_size + byte_scan::scan_slack] = {};  // as handed over, untranslated
+  // Translated bytes not yet written: whole blocks go to the file, and the
+  // rest (less than a block) waits for the next write-out.
+  std::size_t pending_size_ = 0;
+  char pending_[3 * stream_buffer_size + byte_scan::scan_slack];
 
   friend writer_opening open_text_writer(const char* path,
                                          const system::file_description* keep_intact);

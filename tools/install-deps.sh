@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing lorvex needs on Debian: the compiler and
 # build tools, GoogleTest, the two resource compilers the round-trip tests
-# compile the scripts with, and the MinGW-w64 toolchain with Wine for the
-# Windows build. Uses sudo when not run as root.
+# compile the scripts with, the MinGW-w64 toolchain with Wine for the Windows
+# build, Clang with libFuzzer, and the static checkers. Uses sudo when not
+# run as root.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,8 @@ packages=(
   libgtest-dev googletest
   binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64  # windres and its preprocessor, the Windows build
   llvm                                            # llvm-rc
+  clang libclang-rt-14-dev                        # the fuzz preset: libFuzzer and sanitizers
+  clang-tidy clang-format                         # tools/check-static.sh
   wine wine64
   time                                            # /usr/bin/time, for bench/run.sh
 )

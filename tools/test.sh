@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what it needs, builds and tests the Windows
-# build under Wine (windows-cross preset), then builds and tests the native
-# build, whose end-to-end tests also run against the Windows executable.
+# The whole test suite, as CI runs it: installs what it needs; runs the static
+# checks; builds and tests the Windows build under Wine (windows-cross
+# preset); builds and tests the native build, whose end-to-end tests also run
+# against the Windows executable (ci); runs the native suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (asan); and fuzzes the
+# conversion for a bounded time (fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh
+tools/check-static.sh
 
 # One Wine prefix inside the build tree and one persistent wineserver for the
 # whole run, so that each start of a Windows program is quick.
@@ -24,3 +28,5 @@ cmake --workflow --preset windows-cross
 echo "-- Windows build and its tests under Wine took $((SECONDS - start)) s"
 
 cmake --workflow --preset ci
+cmake --workflow --preset asan
+cmake --workflow --preset fuzz

@@ -32,9 +32,7 @@ mode_t mode_of(const std::string& path) {
   return status.st_mode & 07777;
 }
 
-bool directory_is_empty(const std::string& path) {
-  return std::filesystem::is_empty(path);
-}
+bool directory_is_empty(const std::string& path) { return std::filesystem::is_empty(path); }
 
 TEST(CommandLineRun, FewerThanThreeArgumentsPrintUsageAndTouchNothing) {
   const std::vector<std::vector<std::string>> calls = {{}, {"NAME"}, {"NAME", "in.txt"}};
@@ -55,12 +53,11 @@ TEST(CommandLineRun, ConvertsTheTextExactlyAndSilently) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(read_file(dir / "help.rc"),
-            script("HELP_TEXT",
-                   "\"Say \"\"hi\"\" to C:\\\\temp\\n\",\r\n"
-                   "\"\tlone\\rCR\\n\",\r\n"
-                   "\"\\n\",\r\n"
-                   "\"\xe9nd\\n\",\r\n"));
+  EXPECT_EQ(read_file(dir / "help.rc"), script("HELP_TEXT",
+                                               "\"Say \"\"hi\"\" to C:\\\\temp\\n\",\r\n"
+                                               "\"\tlone\\rCR\\n\",\r\n"
+                                               "\"\\n\",\r\n"
+                                               "\"\xe9nd\\n\",\r\n"));
 }
 
 TEST(CommandLineRun, ArgumentsAfterTheThirdAreIgnored) {
@@ -153,7 +150,8 @@ TEST(SameFile, EverySpellingOfTheInputIsRefusedAndLeftIntact) {
   ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
   ASSERT_EQ(::link((dir / "help.txt").c_str(), (dir / "hard.txt").c_str()), 0);
   ASSERT_EQ(::symlink("help.txt", (dir / "soft.txt").c_str()), 0);
-  for (const std::string& output : std::vector<std::string>{"help.txt", "./help.txt", "sub/../help.txt", dir / "help.txt", "hard.txt", "soft.txt"}) {
+  for (const std::string& output : std::vector<std::string>{
+           "help.txt", "./help.txt", "sub/../help.txt", dir / "help.txt", "hard.txt", "soft.txt"}) {
     const run_result result = run_tool({"N", "help.txt", output}, {dir.path()});
     EXPECT_EQ(result.out,
               message("Error: INPUT and OUTPUT are the same file (" + output + ")! \n"));
@@ -196,7 +194,8 @@ TEST(SpecialInputs, DevStdinFedByAPipe) {
   options.stdin_data = &data;
   const run_result result = run_tool({"N", "/dev/stdin", "out.rc"}, options);
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(read_file(dir / "out.rc"), script("N", "\"piped \"\"text\"\"\\n\",\r\n\"end\\n\",\r\n"));
+  EXPECT_EQ(read_file(dir / "out.rc"),
+            script("N", "\"piped \"\"text\"\"\\n\",\r\n\"end\\n\",\r\n"));
 }
 
 TEST(SpecialInputs, TerminalMarkerDropsOnlyTheRestOfItsLine) {
@@ -210,14 +209,16 @@ TEST(SpecialInputs, TerminalMarkerDropsOnlyTheRestOfItsLine) {
   ASSERT_GE(slave, 0);
   termios settings{};
   ASSERT_EQ(::tcgetattr(slave, &settings), 0);
-  settings.c_lflag |= ICANON;  // one typed line per read
+  settings.c_lflag |= ICANON;                                        // one typed line per read
   settings.c_lflag &= ~static_cast<tcflag_t>(ISIG | ECHO | IEXTEN);  // 0x1A must not suspend
   settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
   ASSERT_EQ(::tcsetattr(slave, TCSANOW, &settings), 0);
 
   // Typed ahead: the tool reads it line by line. A line that starts with 0x1A
   // ends a piece, and one more at the start of a piece ends the input.
-  const std::string typed = "first line\nab\x1A" "dropped\ncd\n\x1A\n\x1A\n";
+  const std::string typed =
+      "first line\nab\x1A"
+      "dropped\ncd\n\x1A\n\x1A\n";
   ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
 
   temp_dir dir;
@@ -225,8 +226,7 @@ TEST(SpecialInputs, TerminalMarkerDropsOnlyTheRestOfItsLine) {
   ::close(slave);
   ::close(master);
   EXPECT_EQ(result.status, 0) << result.out;
-  EXPECT_EQ(read_file(dir / "out.rc"),
-            script("N", "\"first line\\n\",\r\n\"abcd\\n\",\r\n"));
+  EXPECT_EQ(read_file(dir / "out.rc"), script("N", "\"first line\\n\",\r\n\"abcd\\n\",\r\n"));
 }
 
 // ---- write failures

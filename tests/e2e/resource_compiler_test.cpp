@@ -48,9 +48,11 @@ std::vector<resource> parse_res(const std::string& bytes) {
       field += 2;
     }
     if (little16(bytes, field) == 0xFFFF) {
-      entry.name = u"#" ;
+      entry.name = u"#";
     } else {
-      for (; little16(bytes, field) != 0; field += 2) entry.name += little16(bytes, field);
+      for (; little16(bytes, field) != 0; field += 2) {
+        entry.name += static_cast<char16_t>(little16(bytes, field));
+      }
     }
     entry.data = bytes.substr(at + header_size, data_size);
     resources.push_back(entry);
@@ -108,10 +110,13 @@ std::vector<round_trip_case> round_trip_cases(const compiler& rc) {
   return {
       {"empty input", ""},
       {"quotes and backslashes", "Say \"hi\" to C:\\temp\\\n\"\"\n\\\\\"\\\n\\"},
-      {"every other byte value", every_byte_but_line_ends(rc) + "\n" + every_byte_but_line_ends(rc)},
+      {"every other byte value",
+       every_byte_but_line_ends(rc) + "\n" + every_byte_but_line_ends(rc)},
       {"NUL bytes", std::string("before\0after\n\0\nend\0", 19)},
       {"carriage returns", "lone\rCR\r\r\nCRLF\r\nLF\n\rstart\nend\r"},
-      {"end-of-file marker", "kept\npart\x1A" "dropped\nalso dropped\n"},
+      {"end-of-file marker",
+       "kept\npart\x1A"
+       "dropped\nalso dropped\n"},
       {"long lines", std::string(3000, 'a') + "\n" + std::string(1023, '"') + "\n" +
                          std::string(2046, '\\') + "\n" + std::string(1022, 'b') + "\r\n" +
                          std::string(1025, '\t')},
@@ -128,7 +133,8 @@ TEST(ResourceCompilers, StoreExactlyTheTextThatWasRead) {
       temp_dir dir;
       write_file(dir / "text.txt", c.input);
       ASSERT_EQ(run_tool({"HELP_TEXT", dir / "text.txt", dir / "text.rc"}).status, 0) << c.what;
-      const run_result compiled = run_process(rc.command(rc.program, dir / "text.rc", dir / "text.res"));
+      const run_result compiled =
+          run_process(rc.command(rc.program, dir / "text.rc", dir / "text.res"));
       ASSERT_EQ(compiled.status, 0) << rc.name << " rejected the script for " << c.what << ":\n"
                                     << compiled.out << compiled.err;
       std::vector<resource> found;

@@ -80,6 +80,7 @@ run_result run_process(const std::vector<std::string>& command, const run_option
     ::dup2(err, 2);
     if (feed[1] >= 0) ::close(feed[1]);
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     ::execvp(argv[0], argv.data());
@@ -121,8 +122,7 @@ run_result run_tool(const std::vector<std::string>& arguments, const run_options
 }
 
 temp_dir::temp_dir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "lorvex-test-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "lorvex-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
   path_ = pattern;
 }
@@ -148,31 +148,6 @@ void write_file(const std::string& path, const std::string& bytes) {
 bool file_exists(const std::string& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0;
-}
-
-std::string expected_stored_text(const std::string& input) {
-  // The characters the tool reads from a file.
-  std::string text;
-  for (std::size_t i = 0; i < input.size() && input[i] != '\x1A'; ++i) {
-    if (input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n') continue;
-    text += input[i];
-  }
-  // Pieces: up to and including a line feed, at most 1023 characters each;
-  // each is cut at its first NUL and stored with one line feed at its end.
-  std::string stored;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t length = 0;
-    while (length < 1023 && start + length < text.size()) {
-      if (text[start + length++] == '\n') break;
-    }
-    std::string piece = text.substr(start, length);
-    start += length;
-    piece = piece.substr(0, piece.find('\0'));
-    if (!piece.empty() && piece.back() == '\n') piece.pop_back();
-    stored += piece + '\n';
-  }
-  return stored + '\0';
 }
 
 }  // namespace lorvex::e2e

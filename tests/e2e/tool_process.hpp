@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "stored_text.hpp"
+
 namespace lorvex::e2e {
 
 struct run_options {
-  std::string directory;              // working directory; empty keeps the current one
+  std::string directory;  // working directory; empty keeps the current one
   int umask = 022;
-  long file_size_limit = -1;          // bytes, set with setrlimit in the child
+  long file_size_limit = -1;                // bytes, set with setrlimit in the child
   const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise /dev/null
 };
 
@@ -31,8 +33,7 @@ std::string windows_build_dir();
 // True when the tool under test is a Windows build: its messages end in CR LF.
 bool tool_is_windows_build();
 
-run_result run_process(const std::vector<std::string>& command,
-                       const run_options& options = {});
+run_result run_process(const std::vector<std::string>& command, const run_options& options = {});
 
 run_result run_tool(const std::vector<std::string>& arguments, const run_options& options = {});
 
@@ -57,9 +58,6 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 
-// What a resource compiler stores for input: the text as the tool reads it,
-// a line feed after every piece, and a closing NUL. Written independently of
-// the tool's own code.
-std::string expected_stored_text(const std::string& input);
+using testing::expected_stored_text;
 
 }  // namespace lorvex::e2e

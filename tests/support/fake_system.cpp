@@ -49,16 +49,15 @@ bool fake_empty(system::file_handle) {
 system::io_result fake_read(system::file_handle, void* buffer, std::size_t size) {
   fake_system& fake = *current;
   const std::size_t call = fake.reads++;
+  if (fake.interrupt_every_other_call && call % 2 == 0) return {system::io_status::interrupted, 0};
   if (!fake.read_faults.empty()) {
     const system::io_status status = fake.read_faults.front();
     fake.read_faults.pop_front();
     return {status, 0};
   }
   if (call == fake.failing_read) return {system::io_status::failed, 0};
-  const std::size_t allowed =
-      fake.read_sizes[std::min(call, fake.read_sizes.size() - 1)];
-  const std::size_t count =
-      std::min({size, allowed, fake.input.size() - fake.input_offset});
+  const std::size_t allowed = fake.read_sizes[std::min(call, fake.read_sizes.size() - 1)];
+  const std::size_t count = std::min({size, allowed, fake.input.size() - fake.input_offset});
   std::memcpy(buffer, fake.input.data() + fake.input_offset, count);
   fake.input_offset += count;
   return {system::io_status::done, count};
@@ -67,6 +66,9 @@ system::io_result fake_read(system::file_handle, void* buffer, std::size_t size)
 system::io_result fake_write(system::file_handle, const void* data, std::size_t size) {
   fake_system& fake = *current;
   fake.write_sizes.push_back(size);
+  const std::size_t call = fake.writes++;
+  if (fake.interrupt_every_other_call && call % 2 == 0) return {system::io_status::interrupted, 0};
+  if (call == fake.failing_write) return {system::io_status::failed, 0};
   if (!fake.write_faults.empty()) {
     const system::io_status status = fake.write_faults.front();
     fake.write_faults.pop_front();
@@ -92,8 +94,14 @@ bool fake_remove(const char*) {
 fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()) {
   current = &fake;
   system::calls() = system::call_table{
-      fake_open_for_reading, fake_open_for_writing, fake_describe, fake_describe_path,
-      fake_empty,            fake_read,             fake_write,    fake_close,
+      fake_open_for_reading,
+      fake_open_for_writing,
+      fake_describe,
+      fake_describe_path,
+      fake_empty,
+      fake_read,
+      fake_write,
+      fake_close,
       fake_remove,
   };
 }

@@ -23,13 +23,17 @@ struct fake_system {
   // Read calls made so far, and the one (0-based) that fails from the data side.
   std::size_t reads = 0;
   std::size_t failing_read = static_cast<std::size_t>(-1);
+  // Every other read and write call (the first, third, ...) is interrupted.
+  bool interrupt_every_other_call = false;
   bool input_exists = true;
 
   // The output file, handle 2.
   std::string written;
-  std::vector<std::size_t> write_sizes;  // sizes asked for, one per write call
+  std::vector<std::size_t> write_sizes;                      // sizes asked for, one per write call
   std::size_t longest_write = static_cast<std::size_t>(-1);  // short writes above this
   std::deque<system::io_status> write_faults;
+  std::size_t writes = 0;
+  std::size_t failing_write = static_cast<std::size_t>(-1);  // the call (0-based) that fails
   bool output_regular = true;
   bool output_openable = true;
   bool output_opened = false;

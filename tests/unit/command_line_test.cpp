@@ -45,18 +45,6 @@ TEST(CommandLine, CleanRunWritesTheScriptSilently) {
   EXPECT_FALSE(fake.output_removed);
 }
 
-TEST(CommandLine, InterruptionsAndShortWritesLeaveTheScriptUnchanged) {
-  fake_system fake;
-  fake.input = "a \"b\"\r\n";
-  fake.read_sizes = {1};
-  fake.read_faults = {io_status::interrupted};
-  fake.write_faults = {io_status::interrupted, io_status::interrupted};
-  fake.longest_write = 3;
-  const run_outcome outcome = run(fake);
-  EXPECT_EQ(outcome.status, exit_success);
-  EXPECT_EQ(fake.written, clean_script);
-}
-
 TEST(CommandLine, UnopenableInputNeverTouchesTheOutput) {
   fake_system fake;
   fake.input_exists = false;
@@ -66,36 +54,57 @@ TEST(CommandLine, UnopenableInputNeverTouchesTheOutput) {
   EXPECT_FALSE(fake.output_opened);
 }
 
-TEST(CommandLine, FailedReadReportsAndRemovesTheScript) {
-  fake_system fake;
-  fake.input = std::string(10000, 'x');
-  fake.failing_read = 1;
-  const run_outcome outcome = run(fake);
-  EXPECT_EQ(outcome.status, exit_failure);
-  EXPECT_EQ(outcome.messages, "Error reading INPUT file (in.txt)! \n");
-  EXPECT_TRUE(fake.output_removed);
-}
+// Failures injected below the streams, each with what the user must see: the
+// message, the exit status, and whether the incomplete script was removed.
+// Interruptions and short writes are not failures: the script must come out
+// exactly as without them.
+TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
+  std::string input;
+  for (int i = 0; i < 2000; ++i) input += "line " + std::to_string(i) + " \"quoted\"\r\n";
+  fake_system clean;
+  clean.input = input;
+  ASSERT_EQ(run(clean).status, exit_success);
 
-TEST(CommandLine, EveryKindOfWriteFailureReportsAndRemovesTheScript) {
-  struct failure {
+  struct injected {
     const char* what;
     void (*inject)(fake_system&);
+    const char* message;
   };
-  const failure failures[] = {
-      {"write-out in the middle", [](fake_system& f) { f.write_faults = {io_status::failed}; }},
-      {"final write-out", [](fake_system& f) { f.write_faults = {io_status::failed}; }},
-      {"write that moves nothing", [](fake_system& f) { f.longest_write = 0; }},
-      {"close", [](fake_system& f) { f.fail_output_close = true; }},
+  const char* const reading = "Error reading INPUT file (in.txt)! \n";
+  const char* const writing = "Error writing OUTPUT file (out.rc)! \n";
+  const injected cases[] = {
+      {"EINTR on every other read and write",
+       [](fake_system& f) { f.interrupt_every_other_call = true; }, ""},
+      {"short writes", [](fake_system& f) { f.longest_write = 7; }, ""},
+      {"EIO on a read in the middle", [](fake_system& f) { f.failing_read = 3; }, reading},
+      {"ENOSPC on a write-out in the middle", [](fake_system& f) { f.failing_write = 3; }, writing},
+      {"ENOSPC on the first write-out", [](fake_system& f) { f.failing_write = 0; }, writing},
+      {"a write that moves nothing", [](fake_system& f) { f.longest_write = 0; }, writing},
+      {"a failed close", [](fake_system& f) { f.fail_output_close = true; }, writing},
   };
-  for (const failure& f : failures) {
+  for (const injected& c : cases) {
     fake_system fake;
-    fake.input = f.what == std::string("final write-out") ? "short\n" : std::string(20000, 'x');
-    f.inject(fake);
+    fake.input = input;
+    c.inject(fake);
     const run_outcome outcome = run(fake);
-    EXPECT_EQ(outcome.status, exit_failure) << f.what;
-    EXPECT_EQ(outcome.messages, "Error writing OUTPUT file (out.rc)! \n") << f.what;
-    EXPECT_TRUE(fake.output_removed) << f.what;
+    const bool fails = c.message[0] != '\0';
+    EXPECT_EQ(outcome.messages, c.message) << c.what;
+    EXPECT_EQ(outcome.status, fails ? exit_failure : exit_success) << c.what;
+    EXPECT_EQ(fake.output_removed, fails) << c.what;
+    if (!fails) {
+      EXPECT_EQ(fake.written, clean.written) << c.what;
+    }
   }
+}
+
+TEST(FailureInjection, AFailedFinalWriteOutIsReported) {
+  fake_system fake;
+  fake.input = "short\n";  // everything stays buffered until the close
+  fake.write_faults = {io_status::failed};
+  const run_outcome outcome = run(fake);
+  EXPECT_EQ(outcome.messages, "Error writing OUTPUT file (out.rc)! \n");
+  EXPECT_EQ(outcome.status, exit_failure);
+  EXPECT_TRUE(fake.output_removed);
 }
 
 TEST(CommandLine, OutputThatIsNotARegularFileIsNeverRemoved) {

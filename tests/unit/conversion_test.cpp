@@ -21,8 +21,7 @@ std::string convert(const std::string& input, const std::string& name = "HELP_TE
   fake_system_scope scope(fake);
   std::optional<text_reader> reader = open_text_reader("help.txt");
   writer_opening opening = open_text_writer("help.rc");
-  EXPECT_EQ(convert_to_rcdata(name.c_str(), *reader, *opening.writer),
-            conversion_result::complete);
+  EXPECT_EQ(convert_to_rcdata(name.c_str(), *reader, *opening.writer), conversion_result::complete);
   EXPECT_EQ(close_stream(*opening.writer), 0);
   return fake.written;
 }
@@ -72,9 +71,8 @@ TEST(Conversion, LongLinesSplitIntoPiecesOf1023Characters) {
     std::vector<std::size_t> pieces;  // entry text lengths; 0 is the lone line feed
   };
   const split_case cases[] = {
-      {1022, true, {1022}},         {1023, true, {1023, 0}},
-      {1024, true, {1023, 1}},      {2046, true, {1023, 1023, 0}},
-      {2047, true, {1023, 1023, 1}}, {1023, false, {1023}},
+      {1022, true, {1022}},          {1023, true, {1023, 0}},       {1024, true, {1023, 1}},
+      {2046, true, {1023, 1023, 0}}, {2047, true, {1023, 1023, 1}}, {1023, false, {1023}},
       {1024, false, {1023, 1}},
   };
   for (const split_case& c : cases) {

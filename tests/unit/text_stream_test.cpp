@@ -47,7 +47,8 @@ TEST(TextReader, TurnsCrLfIntoLfAndKeepsEveryOtherByte) {
 TEST(TextReader, CrLfSplitAcrossBlocksIsOneLineFeed) {
   const std::string text = std::string(4095, 'x') + "\r\n" + std::string(4095, 'y') + "\r";
   const std::string expected = std::string(4095, 'x') + "\n" + std::string(4095, 'y') + "\r";
-  for (std::vector<std::size_t> sizes : std::vector<std::vector<std::size_t>>{{4096}, {1}, {4095, 1}}) {
+  for (std::vector<std::size_t> sizes :
+       std::vector<std::vector<std::size_t>>{{4096}, {1}, {4095, 1}}) {
     fake_system fake = input_of(text, sizes);
     EXPECT_EQ(read_input(fake), expected) << "first block " << sizes.front();
   }
@@ -138,17 +139,19 @@ TEST(TextWriter, WritesEveryLineFeedAsCrLf) {
   EXPECT_EQ(closed, 0);
 }
 
-TEST(TextWriter, WritesOutOnlyWhenAFullBufferGetsMore) {
+TEST(TextWriter, WritesWholeBlocksOnlyOnceAFullBufferGetsMore) {
   fake_system fake;
   fake_system_scope scope(fake);
   writer_opening opening = open_text_writer("out");
   const std::string full(stream_buffer_size - 1, 'x');
   write_chars(*opening.writer, full.data(), full.size());
   write_chars(*opening.writer, "\n", 1);
-  EXPECT_TRUE(fake.write_sizes.empty());
+  EXPECT_TRUE(fake.write_sizes.empty());  // 4096 characters held, nothing written
   write_chars(*opening.writer, "y", 1);
-  EXPECT_EQ(fake.write_sizes, std::vector<std::size_t>{stream_buffer_size + 1});
+  // The 4097th character sends out one block; the translated rest waits.
+  EXPECT_EQ(fake.write_sizes, std::vector<std::size_t>{stream_buffer_size});
   EXPECT_EQ(close_stream(*opening.writer), 0);
+  EXPECT_EQ(fake.write_sizes, (std::vector<std::size_t>{stream_buffer_size, 2}));
   EXPECT_EQ(fake.written, full + "\r\ny");
 }
 
