@@ -39,7 +39,7 @@ std::size_t read_piece(char (&buffer)[read_buffer_size], text_reader& input) {
   return length;
 }
 
-std::size_t escape_piece(const char* piece, std::size_t length, char (&line)[line_buffer_size]) {
+std::size_t escape_piece(const char* piece, std::size_t length, char* line) {
   // A piece's only line feed is its last character, and the entry ending
   // stands for it; leaving it out spares the scan a stop on every line.
   if (length > 0 && piece[length - 1] == '\n') --length;
@@ -80,14 +80,17 @@ conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
   write_text(output, " RCDATA\n");
   write_text(output, "BEGIN\n");
 
+  static_assert(line_buffer_size <= max_line_chars, "an entry line must fit one reservation");
   char piece[read_buffer_size] = {};
-  char line[line_buffer_size] = {};
   for (;;) {
     const std::size_t length = read_piece(piece, input);
     if (input.failed()) return conversion_result::read_failed;
     if (length == 0) break;
-    write_chars(output, line, escape_piece(piece, length, line));
-    if (output.failed()) return conversion_result::write_failed;
+    // Each entry line is assembled straight in the output stream's buffer.
+    char* const line = reserve_line(output);
+    if (!commit_line(output, escape_piece(piece, length, line))) {
+      return conversion_result::write_failed;
+    }
   }
 
   write_text(output, terminator_entry);

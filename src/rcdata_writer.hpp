@@ -30,9 +30,9 @@ conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
 // or 0 at the end of input (a piece is never empty).
 std::size_t read_piece(char (&buffer)[read_buffer_size], text_reader& input);
 
-// Assembles the entry line for a piece of length characters into line and
-// ends it with a NUL; returns the line's length. The text stops at the piece's
-// first NUL byte.
-std::size_t escape_piece(const char* piece, std::size_t length, char (&line)[line_buffer_size]);
+// Assembles the entry line for a piece of length characters at line, which
+// has room for line_buffer_size bytes, and ends it with a NUL; returns the
+// line's length. The text stops at the piece's first NUL byte.
+std::size_t escape_piece(const char* piece, std::size_t length, char* line);
 
 }  // namespace lorvex

@@ -15,7 +15,6 @@ namespace {
 
 // Bytes that end a plain run on the reading side.
 constexpr byte_scan::stop_set reading_stops('\n', '\r', end_of_file_marker);
-constexpr byte_scan::stop_set line_feed('\n');
 
 system::io_result read_retrying(system::file_handle file, void* buffer, std::size_t size) {
   for (;;) {
@@ -151,9 +150,8 @@ text_writer::text_writer(text_writer&& other) noexcept
       description_(other.description_),
       open_(std::exchange(other.open_, false)),
       failed_(other.failed_),
-      used_(other.used_),
+      held_(other.held_),
       pending_size_(other.pending_size_) {
-  std::memcpy(buffer_, other.buffer_, used_);
   std::memcpy(pending_, other.pending_, pending_size_);
 }
 
@@ -187,45 +185,76 @@ writer_opening open_text_writer(const char* path, const system::file_description
   return opening;
 }
 
-// Translates the buffer (LF becomes CR LF) behind what is pending and writes
-// whole blocks of stream_buffer_size bytes, keeping the rest for later, so the
-// file gets the same aligned writes as a block copy; closing writes it all.
-bool text_writer::write_out(bool closing) {
-  auto* out = reinterpret_cast<unsigned char*>(pending_ + pending_size_);
-  const auto* from = reinterpret_cast<const unsigned char*>(buffer_);
-  const auto* const last = from + used_;
-  while ((from = byte_scan::copy_until<line_feed>(from, last, out)) != last) {
-    *out++ = '\r';
-    *out++ = '\n';
-    ++from;
+// Writes the whole blocks among the first `through` pending bytes (all of
+// them when closing) and keeps the rest for later, so the file gets the same
+// aligned writes as a block copy.
+bool text_writer::write_out(std::size_t through, bool closing) {
+  const std::size_t size = closing ? through : through - through % stream_buffer_size;
+  held_ = 0;
+  if (!write_all(file_, pending_, size)) {
+    failed_ = true;
+    pending_size_ = 0;
+    return false;
   }
-  used_ = 0;
-  pending_size_ = static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(pending_));
-  const std::size_t size =
-      closing ? pending_size_ : pending_size_ - pending_size_ % stream_buffer_size;
-  if (!write_all(file_, pending_, size)) failed_ = true;
   pending_size_ -= size;
   std::memmove(pending_, pending_ + size, pending_size_);
-  return !failed_;
+  return true;
 }
 
 std::size_t write_chars(text_writer& writer, const char* data, std::size_t count) {
   std::size_t taken = 0;
   while (taken < count && !writer.failed_) {
-    // The buffer goes out only when a character arrives and finds it full.
-    if (writer.used_ == stream_buffer_size && !writer.write_out(false)) break;
-    const std::size_t room = std::min(stream_buffer_size - writer.used_, count - taken);
-    std::memcpy(writer.buffer_ + writer.used_, data + taken, room);
-    writer.used_ += room;
+    if (writer.held_ == stream_buffer_size && !writer.write_out(writer.pending_size_, false)) break;
+    const std::size_t room = std::min(stream_buffer_size - writer.held_, count - taken);
+    // Translated on the way in: every LF becomes CR LF.
+    const char* from = data + taken;
+    const char* const last = from + room;
+    char* out = writer.pending_ + writer.pending_size_;
+    while (from != last) {
+      const void* found = std::memchr(from, '\n', static_cast<std::size_t>(last - from));
+      const char* const run_end = found != nullptr ? static_cast<const char*>(found) : last;
+      std::memcpy(out, from, static_cast<std::size_t>(run_end - from));
+      out += run_end - from;
+      from = run_end;
+      if (from != last) {
+        *out++ = '\r';
+        *out++ = '\n';
+        ++from;
+      }
+    }
+    writer.pending_size_ = static_cast<std::size_t>(out - writer.pending_);
+    writer.held_ += room;
     taken += room;
   }
   return taken;
 }
 
+char* reserve_line(text_writer& writer) { return writer.pending_ + writer.pending_size_; }
+
+bool commit_line(text_writer& writer, std::size_t count) {
+  if (writer.failed_ || count == 0) return !writer.failed_;
+  const std::size_t line_start = writer.pending_size_;
+  // The line's last character, its only LF, becomes CR LF.
+  writer.pending_[line_start + count - 1] = '\r';
+  writer.pending_[line_start + count] = '\n';
+  writer.pending_size_ += count + 1;
+  if (writer.held_ + count > stream_buffer_size) {
+    // The character that finds the buffer full is the line's (room + 1)th;
+    // what was handed over before it, none of it a line feed, goes out.
+    const std::size_t room = stream_buffer_size - writer.held_;
+    const std::size_t rest = count - room;
+    if (!writer.write_out(line_start + room, false)) return false;
+    writer.held_ = rest;
+    return true;
+  }
+  writer.held_ += count;
+  return true;
+}
+
 int close_stream(text_writer& writer) {
   if (!writer.open_) return -1;
   writer.open_ = false;
-  if (!writer.failed_ && writer.used_ + writer.pending_size_ > 0) writer.write_out(true);
+  if (!writer.failed_ && writer.pending_size_ > 0) writer.write_out(writer.pending_size_, true);
   const bool closed = system::calls().close(writer.file_);
   return closed && !writer.failed_ ? 0 : -1;
 }

@@ -62,22 +62,25 @@ class text_writer {
 
  private:
   text_writer(system::file_handle file, const system::file_description& description);
-  bool write_out(bool closing);
+  bool write_out(std::size_t through, bool closing);
 
   system::file_handle file_;
   system::file_description description_;
   bool open_ = true;
   bool failed_ = false;
-  std::size_t used_ = 0;
-  char buffer_[stream_buffer_size + byte_scan::scan_slack] = {};  // as handed over, untranslated
-  // Translated bytes not yet written: whole blocks go to the file, and the
-  // rest (less than a block) waits for the next write-out.
+  // Characters handed over since the last write-out: the buffer holds at most
+  // stream_buffer_size of them, and the next one sends them out.
+  std::size_t held_ = 0;
+  // The output, already translated (LF as CR LF), not yet written. Whole
+  // blocks go to the file; the rest waits for the next write-out.
   std::size_t pending_size_ = 0;
-  char pending_[3 * stream_buffer_size + byte_scan::scan_slack];
+  char pending_[4 * stream_buffer_size + byte_scan::scan_slack];
 
   friend writer_opening open_text_writer(const char* path,
                                          const system::file_description* keep_intact);
   friend std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
+  friend char* reserve_line(text_writer& writer);
+  friend bool commit_line(text_writer& writer, std::size_t count);
   friend int close_stream(text_writer& writer);
 };
 
@@ -118,6 +121,16 @@ std::size_t read_line(text_reader& reader, char* destination, std::size_t limit)
 // Hands count characters to the stream; returns how many it took, fewer than
 // count when a write-out failed.
 std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
+
+// For a producer that builds whole lines in place, sparing a copy and the
+// search for line feeds: room for max_line_chars characters (and
+// byte_scan::scan_slack more bytes) at the end of the stream's output. It is
+// valid until commit_line hands over the first count of them, of which only
+// the last is a line feed; the stream then holds them as if write_chars had
+// been given them. commit_line returns false when a write-out failed.
+constexpr std::size_t max_line_chars = stream_buffer_size;
+char* reserve_line(text_writer& writer);
+bool commit_line(text_writer& writer, std::size_t count);
 
 // Closes the file (a writer first writes out its buffer). Returns 0, or -1
 // when the closing failed or, for a writer, when any write-out failed.

@@ -2,6 +2,7 @@
 // interrupted, short and failed system calls.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,40 @@ TEST(TextWriter, WritesWholeBlocksOnlyOnceAFullBufferGetsMore) {
   EXPECT_EQ(close_stream(*opening.writer), 0);
   EXPECT_EQ(fake.write_sizes, (std::vector<std::size_t>{stream_buffer_size, 2}));
   EXPECT_EQ(fake.written, full + "\r\ny");
+}
+
+TEST(TextWriter, LinesBuiltInPlaceGoOutExactlyAsWrittenCharacters) {
+  // Lines of many lengths, so that the full buffer falls at every position of
+  // a line, before it and after it; some text goes through write_chars too.
+  std::vector<std::string> lines;
+  for (std::size_t length = 1; lines.size() < 300; length = (length * 7 + 3) % 3001 + 1) {
+    lines.push_back(std::string(length - 1, static_cast<char>('a' + lines.size() % 26)) + "\n");
+  }
+  lines.push_back(std::string(stream_buffer_size - 1, 'z') + "\n");
+
+  fake_system by_chars;
+  fake_system in_place;
+  for (fake_system* fake : {&by_chars, &in_place}) {
+    fake_system_scope scope(*fake);
+    writer_opening opening = open_text_writer("out");
+    text_writer& writer = *opening.writer;
+    write_chars(writer, "head\n", 5);
+    for (const std::string& line : lines) {
+      if (fake == &by_chars) {
+        EXPECT_EQ(write_chars(writer, line.data(), line.size()), line.size());
+      } else {
+        std::memcpy(reserve_line(writer), line.data(), line.size());
+        EXPECT_TRUE(commit_line(writer, line.size()));
+      }
+    }
+    write_chars(writer, "tail", 4);
+    EXPECT_EQ(close_stream(writer), 0);
+  }
+  EXPECT_EQ(in_place.written, by_chars.written);
+  EXPECT_EQ(in_place.write_sizes, by_chars.write_sizes);
+  std::string expected = "head\r\n";
+  for (const std::string& line : lines) expected += line.substr(0, line.size() - 1) + "\r\n";
+  EXPECT_EQ(by_chars.written, expected + "tail");
 }
 
 TEST(TextWriter, CompletesShortWritesAndRetriesInterruptedOnes) {
