@@ -6,8 +6,11 @@
 #
 #   bench/run.sh [path/to/lorvex]
 #
-# Environment: SIZES_MIB (default "1 128"), RUNS per command (default 7),
-# BENCH_DIR for the data (default: a temporary directory, removed afterwards).
+# Environment: SIZES_MIB (default "1 128"), RUNS per command (default 9),
+# BENCH_DIR for the data (default: a temporary directory under TMPDIR, on disk
+# like a build tree; removed afterwards). The two commands take turns, each
+# after a sync so that neither pays for the other's writeback, and each keeps
+# its best run.
 # Targets: CPU time at most MAX_RATIO (default 2.0) times dd's, peak memory
 # under 4 MiB. Exits 1 when a target is missed.
 set -euo pipefail
@@ -15,7 +18,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${1:-$here/../build/default/lorvex}
 sizes=${SIZES_MIB:-1 128}
-runs=${RUNS:-7}
+runs=${RUNS:-9}
 max_ratio=${MAX_RATIO:-2.0}
 max_rss_kib=4096
 
@@ -63,28 +66,34 @@ generate() {
   }' > "$file"
 }
 
-# Runs a command $runs times; prints the least CPU seconds and the most KiB.
-measure() {
-  local best_cpu="" worst_rss=0 line user sys rss cpu
-  for ((i = 0; i < runs; i++)); do
-    line=$( { /usr/bin/time -f "%U %S %M" "$@" > /dev/null; } 2>&1 | tail -n 1)
-    read -r user sys rss <<< "$line"
-    cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')
-    if [[ -z $best_cpu ]] || awk -v a="$cpu" -v b="$best_cpu" 'BEGIN { exit !(a < b) }'; then
-      best_cpu=$cpu
-    fi
-    ((rss > worst_rss)) && worst_rss=$rss
-  done
-  echo "$best_cpu $worst_rss"
+# Runs a command that writes the file named first; prints its CPU seconds
+# (user + system) and peak KiB. The file is removed beforehand so that
+# neither command pays for emptying the last run's output.
+measure_once() {
+  local user sys rss
+  rm -f "$1"
+  shift
+  sync
+  read -r user sys rss < <({ /usr/bin/time -f "%U %S %M" "$@" > /dev/null; } 2>&1 | tail -n 1)
+  awk -v u="$user" -v s="$sys" -v r="$rss" 'BEGIN { printf "%.3f %d\n", u + s, r }'
 }
+
+# Keeps the lesser of two CPU figures.
+least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
 
 status=0
 printf '%-8s %12s %12s %8s %14s\n' "input" "lorvex cpu" "dd cpu" "ratio" "lorvex peak"
 for mib in $sizes; do
   text=$work/text-${mib}MiB.txt
   generate "$mib" "$text"
-  read -r tool_cpu tool_rss < <(measure "$tool" BENCH_TEXT "$text" "$work/out.rc")
-  read -r dd_cpu _ < <(measure dd if="$text" of="$work/copy.txt" bs=4K status=none)
+  tool_cpu="" dd_cpu="" tool_rss=0
+  for ((i = 0; i < runs; i++)); do
+    read -r cpu rss < <(measure_once "$work/out.rc" "$tool" BENCH_TEXT "$text" "$work/out.rc")
+    tool_cpu=$(least "$cpu" "$tool_cpu")
+    ((rss > tool_rss)) && tool_rss=$rss
+    read -r cpu _ < <(measure_once "$work/copy.txt" dd if="$text" of="$work/copy.txt" bs=4K status=none)
+    dd_cpu=$(least "$cpu" "$dd_cpu")
+  done
   ratio=$(awk -v a="$tool_cpu" -v b="$dd_cpu" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "n/a" }')
   printf '%-8s %11ss %11ss %8s %11s KiB\n' "${mib} MiB" "$tool_cpu" "$dd_cpu" "$ratio" "$tool_rss"
   if ((tool_rss >= max_rss_kib)); then

@@ -6,18 +6,15 @@
 
 #include <cstddef>
 
-#include "byte_scan.hpp"
 #include "text_stream.hpp"
 
 namespace lorvex {
 
 // A piece is one input line with its line feed, or this many characters of a longer one.
 constexpr std::size_t piece_capacity = 1023;
-// A piece and its NUL, and room for scanning in whole blocks.
-constexpr std::size_t read_buffer_size = piece_capacity + 1 + byte_scan::scan_slack;
-// The longest entry line: a quote, a piece of nothing but doubled characters,
-// the five closing bytes and a NUL; and room for scanning in whole blocks.
-constexpr std::size_t line_buffer_size = 1 + 2 * piece_capacity + 5 + 1 + byte_scan::scan_slack;
+// The longest entry line and its NUL: a quote, a piece of nothing but
+// doubled characters, and the five closing bytes.
+constexpr std::size_t max_entry_line = 1 + 2 * piece_capacity + 5 + 1;
 
 enum class conversion_result { complete, read_failed, write_failed };
 
@@ -26,13 +23,30 @@ enum class conversion_result { complete, read_failed, write_failed };
 conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
                                     text_writer& output);
 
-// Reads the next piece into buffer and ends it with a NUL. Returns its length,
-// or 0 at the end of input (a piece is never empty).
-std::size_t read_piece(char (&buffer)[read_buffer_size], text_reader& input);
+// One entry line being assembled: an opening quote, the piece's characters
+// escaped up to its first NUL, then the closing escaped line feed, quote and
+// comma. The line needs room for max_entry_line bytes and
+// byte_scan::scan_slack more.
+class entry_line {
+ public:
+  explicit entry_line(char* line);
+  // Where a run of characters that need no escape may be copied, and the
+  // call that takes them; after a NUL they are dropped.
+  char* plain_destination() { return out_; }
+  void add_plain(std::size_t count);
+  // One character, escaped as a literal needs.
+  void add(unsigned char c);
+  // Appends the closing bytes and a NUL; returns the line's length.
+  std::size_t finish();
 
-// Assembles the entry line for a piece of length characters at line, which
-// has room for line_buffer_size bytes, and ends it with a NUL; returns the
-// line's length. The text stops at the piece's first NUL byte.
-std::size_t escape_piece(const char* piece, std::size_t length, char* line);
+ private:
+  char* start_;
+  char* out_;
+  bool cut_ = false;
+};
+
+// Reads the next piece from input into entry. Returns false, with nothing
+// added, at the end of input (a piece is never empty).
+bool read_piece(text_reader& input, entry_line& entry);
 
 }  // namespace lorvex

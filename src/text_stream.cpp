@@ -3,8 +3,6 @@
 // blocks below stay single calls.
 #include "text_stream.hpp"
 
-#include "byte_scan.hpp"
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -12,9 +10,6 @@
 namespace lorvex {
 
 namespace {
-
-// Bytes that end a plain run on the reading side.
-constexpr byte_scan::stop_set reading_stops('\n', '\r', end_of_file_marker);
 
 system::io_result read_retrying(system::file_handle file, void* buffer, std::size_t size) {
   for (;;) {
@@ -108,31 +103,11 @@ int text_reader::read_char_slowly() {
   return '\r';
 }
 
-std::size_t read_line(text_reader& reader, char* destination, std::size_t limit) {
-  std::size_t stored = 0;
-  while (stored < limit) {
-    if (reader.next_ < reader.end_) {
-      const unsigned char* run = reader.buffer_ + reader.next_;
-      const std::size_t window = std::min(reader.end_ - reader.next_, limit - stored);
-      auto* out = reinterpret_cast<unsigned char*>(destination + stored);
-      const unsigned char* stop = byte_scan::copy_until<reading_stops>(run, run + window, out);
-      const auto length = static_cast<std::size_t>(stop - run);
-      stored += length;
-      reader.next_ += length;
-      if (length == window) continue;
-      if (*stop == '\n') {
-        destination[stored++] = '\n';
-        ++reader.next_;
-        return stored;
-      }
-    }
-    const int c = reader.read_char_slowly();
-    if (c == end_of_input) return stored;
-    destination[stored++] = static_cast<char>(c);
-    if (c == '\n') return stored;
-  }
-  return stored;
+buffered_bytes buffered_input(const text_reader& reader) {
+  return {reader.buffer_ + reader.next_, reader.end_ - reader.next_};
 }
+
+void consume_plain(text_reader& reader, std::size_t count) { reader.next_ += count; }
 
 int close_stream(text_reader& reader) {
   if (!reader.open_) return -1;

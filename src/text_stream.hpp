@@ -43,7 +43,8 @@ class text_reader {
 
   friend std::optional<text_reader> open_text_reader(const char* path);
   friend int read_char(text_reader& reader);
-  friend std::size_t read_line(text_reader& reader, char* destination, std::size_t limit);
+  friend struct buffered_bytes buffered_input(const text_reader& reader);
+  friend void consume_plain(text_reader& reader, std::size_t count);
   friend int close_stream(text_reader& reader);
 };
 
@@ -112,11 +113,17 @@ inline int read_char(text_reader& reader) {
   return reader.read_char_slowly();
 }
 
-// Reads what read_char would deliver, up to and including the first line
-// feed and at most limit characters, copying plain runs in bulk. Returns how
-// many characters it stored; 0 only at the end of input. destination must
-// hold limit + byte_scan::scan_slack bytes.
-std::size_t read_line(text_reader& reader, char* destination, std::size_t limit);
+// Bulk access for a consumer that handles ordinary runs itself: the bytes
+// buffered and not yet read, untranslated, followed by byte_scan::scan_slack
+// readable bytes. Every byte in it but a CR or a 0x1A reads as itself, so a
+// consumer may take runs of such bytes with consume_plain, and must leave a
+// CR or 0x1A, and the refilling of an empty buffer, to read_char.
+struct buffered_bytes {
+  const unsigned char* data;
+  std::size_t size;
+};
+buffered_bytes buffered_input(const text_reader& reader);
+void consume_plain(text_reader& reader, std::size_t count);
 
 // Hands count characters to the stream; returns how many it took, fewer than
 // count when a write-out failed.

@@ -55,26 +55,28 @@ TEST(TextReader, CrLfSplitAcrossBlocksIsOneLineFeed) {
   }
 }
 
-TEST(TextReader, ReadLineStopsAfterEachLineFeedOrAtItsLimit) {
-  const std::string text = "ab\r\ncd\re\r\r\nfgh\n\n" + std::string(50, 'z') + "\r";
+TEST(TextReader, PlainRunsTakenInBulkReadAsReadCharWouldDeliverThem) {
+  const std::string text = "ab\r\ncd\re\r\r\nfgh\n\n" + std::string(50, 'z') + "\r\x1A" + "after";
   for (std::size_t size : {1u, 2u, 5u, 4096u}) {
     fake_system fake = input_of(text, {size});
     fake_system_scope scope(fake);
     std::optional<text_reader> reader = open_text_reader("in");
-    std::vector<std::string> chunks;
-    char line[8 + byte_scan::scan_slack];
-    const std::size_t limit = 8;
-    for (std::size_t n; (n = read_line(*reader, line, limit)) != 0;) chunks.emplace_back(line, n);
-    std::string joined;
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-      const std::string& chunk = chunks[i];
-      EXPECT_EQ(chunk.find('\n'), chunk.back() == '\n' ? chunk.size() - 1 : std::string::npos);
-      if (i + 1 < chunks.size()) {
-        EXPECT_TRUE(chunk.size() == limit || chunk.back() == '\n');
+    std::string delivered;
+    for (;;) {
+      // Takes every plain byte the buffer holds, then one character the slow way.
+      const buffered_bytes window = buffered_input(*reader);
+      std::size_t plain = 0;
+      while (plain < window.size && window.data[plain] != '\r' &&
+             window.data[plain] != end_of_file_marker) {
+        ++plain;
       }
-      joined += chunk;
+      delivered.append(reinterpret_cast<const char*>(window.data), plain);
+      consume_plain(*reader, plain);
+      const int c = read_char(*reader);
+      if (c == end_of_input) break;
+      delivered += static_cast<char>(c);
     }
-    EXPECT_EQ(joined, "ab\ncd\re\r\nfgh\n\n" + std::string(50, 'z') + "\r") << size;
+    EXPECT_EQ(delivered, "ab\ncd\re\r\nfgh\n\n" + std::string(50, 'z') + "\r") << size;
   }
 }
 
