@@ -42,6 +42,7 @@ text_reader::text_reader(text_reader&& other) noexcept
       description_(other.description_),
       open_(std::exchange(other.open_, false)),
       marker_seen_(other.marker_seen_),
+      end_pending_(other.end_pending_),
       failed_(other.failed_),
       next_(other.next_),
       end_(other.end_) {
@@ -85,6 +86,10 @@ bool text_reader::refill() {
 }
 
 int text_reader::read_char_slowly() {
+  if (end_pending_) {
+    end_pending_ = false;
+    return end_of_input;
+  }
   if (next_ == end_ && !refill()) return end_of_input;
   const unsigned char c = buffer_[next_++];
   if (c == end_of_file_marker) {
@@ -94,8 +99,13 @@ int text_reader::read_char_slowly() {
     return end_of_input;
   }
   if (c != '\r') return c;
-  // A CR decides on the byte after it, which may have to come from the next block.
-  if (next_ == end_ && !refill()) return '\r';
+  // A CR decides on the byte after it, which may have to come from the next
+  // block. If that read finds the end of input (on a terminal, perhaps only for
+  // now), the CR is delivered and the end comes next.
+  if (next_ == end_ && !refill()) {
+    end_pending_ = !failed_ && !marker_seen_;
+    return '\r';
+  }
   if (buffer_[next_] == '\n') {
     ++next_;
     return '\n';

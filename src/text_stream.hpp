@@ -36,6 +36,7 @@ class text_reader {
   system::file_description description_;
   bool open_ = true;
   bool marker_seen_ = false;  // 0x1A met in a file or pipe: the input has ended for good
+  bool end_pending_ = false;  // the read that looked past a CR found the end of input
   bool failed_ = false;
   std::size_t next_ = 0;
   std::size_t end_ = 0;

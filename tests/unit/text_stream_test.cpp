@@ -101,6 +101,16 @@ TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatBlock) {
   EXPECT_EQ(read_all(*reader), "ef\n");    // and the next read goes on with the next block
 }
 
+TEST(TextReader, EndFoundWhileLookingPastACrIsNotLost) {
+  // On a terminal the end of input is one read's answer: after "ab" CR, the
+  // read that looks for a line feed meets a 0x1A, and the input ends there.
+  fake_system fake = input_of("ab\r\x1A\ncd\n", {3, 2, 3}, system::file_kind::character_device);
+  fake_system_scope scope(fake);
+  std::optional<text_reader> reader = open_text_reader("in");
+  EXPECT_EQ(read_all(*reader), "ab\r");
+  EXPECT_EQ(read_all(*reader), "cd\n");
+}
+
 TEST(TextReader, InterruptedReadsAreRetried) {
   fake_system fake = input_of("line\r\n", {1});
   fake.read_faults = {io_status::interrupted, io_status::interrupted};
