@@ -20,5 +20,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 find_program(lorvex_wine NAMES wine wine64)
 if(lorvex_wine)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${lorvex_wine})
+  set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()
