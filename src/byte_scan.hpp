@@ -54,15 +54,6 @@ struct stop_set {
 
 namespace detail {
 
-inline constexpr unsigned char de_bruijn_position[32] = {0,  1,  28, 2,  29, 14, 24, 3,  30, 22, 20,
-                                                         15, 25, 17, 4,  8,  31, 27, 13, 23, 21, 19,
-                                                         16, 7,  26, 12, 18, 6,  11, 5,  10, 9};
-
-// The position of the lowest set bit of a non-zero 32-bit mask.
-constexpr unsigned lowest_bit(std::uint32_t mask) {
-  return de_bruijn_position[((mask & (~mask + 1)) * 0x077CB531U) >> 27];
-}
-
 #ifdef LORVEX_BYTE_SCAN_SSE2
 // ------------------------------------------------------------ SSE2 block
 constexpr std::ptrdiff_t block_size = 16;
@@ -94,7 +85,14 @@ block_mask candidates(const unsigned char* at) {
   return static_cast<block_mask>(_mm_movemask_epi8(hits));
 }
 
-constexpr unsigned lowest_candidate(block_mask mask) { return lowest_bit(mask); }
+inline constexpr unsigned char de_bruijn_position[32] = {0,  1,  28, 2,  29, 14, 24, 3,  30, 22, 20,
+                                                         15, 25, 17, 4,  8,  31, 27, 13, 23, 21, 19,
+                                                         16, 7,  26, 12, 18, 6,  11, 5,  10, 9};
+
+// The position of the lowest set bit of a non-zero mask.
+constexpr unsigned lowest_candidate(block_mask mask) {
+  return de_bruijn_position[((mask & (~mask + 1)) * 0x077CB531U) >> 27];
+}
 
 constexpr block_mask first_bytes(std::ptrdiff_t count) { return (block_mask{1} << count) - 1; }
 #else

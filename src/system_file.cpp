@@ -111,8 +111,6 @@ bool win32_close(file_handle file) { return CloseHandle(to_native(file)) != 0; }
 
 bool win32_remove(const char* path) { return DeleteFileA(path) != 0; }
 
-}  // namespace
-
 const call_table& native_calls() {
   static const call_table table = {
       win32_open_for_reading,
@@ -128,6 +126,7 @@ const call_table& native_calls() {
   return table;
 }
 
+}  // namespace
 }  // namespace lorvex::system
 
 #else
@@ -219,8 +218,6 @@ bool posix_close(file_handle file) { return ::close(static_cast<int>(file)) == 0
 
 bool posix_remove(const char* path) { return ::unlink(path) == 0; }
 
-}  // namespace
-
 const call_table& native_calls() {
   static const call_table table = {
       posix_open_for_reading,
@@ -236,6 +233,7 @@ const call_table& native_calls() {
   return table;
 }
 
+}  // namespace
 }  // namespace lorvex::system
 
 #endif

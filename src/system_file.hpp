@@ -52,11 +52,8 @@ struct call_table {
   bool (*remove)(const char* path);
 };
 
-// The table every stream uses; tests may overwrite its entries.
+// The table every stream uses, filled in by the platform block; tests may
+// overwrite its entries.
 call_table& calls();
-
-// The platform's own table, for restoring calls() and for fakes that pass
-// some calls through.
-const call_table& native_calls();
 
 }  // namespace lorvex::system

@@ -146,6 +146,8 @@ text_writer::~text_writer() {
 
 writer_opening open_text_writer(const char* path, const system::file_description* keep_intact) {
   writer_opening opening;
+  // Checked before opening too, so that the same file is reported as such
+  // even when it could not be opened for writing.
   system::file_description existing;
   if (keep_intact != nullptr && system::calls().describe_path(path, &existing) &&
       system::same_file(existing, *keep_intact)) {

@@ -40,7 +40,6 @@ struct fake_system {
   bool fail_output_close = false;
   bool output_removed = false;
   bool emptied = false;
-  std::vector<system::file_handle> closed;
 
   std::size_t input_offset = 0;
 };
