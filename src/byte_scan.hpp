@@ -1,5 +1,5 @@
 // Finding the few bytes that need attention in runs of ordinary text, many
-// bytes at a time: sixteen with SSE2 where the target has it (the one
+// bytes at a time: sixty-four with SSE2 where the target has it (the one
 // platform block), otherwise eight in portable word arithmetic. Whole blocks
 // are read and written, so every buffer handed to copy_until keeps
 // scan_slack initialised bytes beyond its end.
@@ -14,12 +14,16 @@
     (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
 #define LORVEX_BYTE_SCAN_SSE2 1
 #include <emmintrin.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
 #endif
 
 namespace lorvex::byte_scan {
 
-// Room that source and destination buffers keep beyond their last byte.
-constexpr std::size_t scan_slack = 16;
+// Room that source and destination buffers keep beyond their last byte: one
+// block, the most that a whole-block read or store passes the end by.
+constexpr std::size_t scan_slack = 64;
 
 // The bytes to stop at, arranged for testing a block at once: several
 // control bytes share one range test (every byte below `below`), any other
@@ -56,45 +60,74 @@ namespace detail {
 
 #ifdef LORVEX_BYTE_SCAN_SSE2
 // ------------------------------------------------------------ SSE2 block
-constexpr std::ptrdiff_t block_size = 16;
-using block_mask = std::uint32_t;
+// A block is four SSE2 registers: one test of 64 bytes passes over most of a
+// line of text at once, and a line seldom spreads over more than two blocks.
+constexpr std::ptrdiff_t block_size = 64;
+using block_mask = std::uint64_t;
+
+inline __m128i load(const unsigned char* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
 
 inline void copy_block(const unsigned char* from, unsigned char* to) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
-                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), load(from));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), load(from + 16));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32), load(from + 32));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 48), load(from + 48));
+}
+
+// Bit i is set when byte i of the 16 bytes may be a stop.
+template <const stop_set& stops>
+block_mask candidates_of_quarter(__m128i quarter) {
+  __m128i hits = _mm_setzero_si128();
+  if constexpr (stops.below > 0) {
+    // Unsigned "byte <= below - 1": the smaller of the two is the byte itself.
+    const __m128i at_most = _mm_set1_epi8(static_cast<char>(stops.below - 1));
+    hits = _mm_cmpeq_epi8(_mm_min_epu8(quarter, at_most), quarter);
+  }
+  if constexpr (stops.equal_count > 0) {
+    hits = _mm_or_si128(hits,
+                        _mm_cmpeq_epi8(quarter, _mm_set1_epi8(static_cast<char>(stops.equal[0]))));
+  }
+  if constexpr (stops.equal_count > 1) {
+    hits = _mm_or_si128(hits,
+                        _mm_cmpeq_epi8(quarter, _mm_set1_epi8(static_cast<char>(stops.equal[1]))));
+  }
+  return static_cast<block_mask>(_mm_movemask_epi8(hits));
 }
 
 // Bit i is set when byte i of the block may be a stop.
 template <const stop_set& stops>
 block_mask candidates(const unsigned char* at) {
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  __m128i hits = _mm_setzero_si128();
-  if constexpr (stops.below > 0) {
-    // Unsigned "byte <= below - 1": the smaller of the two is the byte itself.
-    const __m128i at_most = _mm_set1_epi8(static_cast<char>(stops.below - 1));
-    hits = _mm_cmpeq_epi8(_mm_min_epu8(block, at_most), block);
-  }
-  if constexpr (stops.equal_count > 0) {
-    hits =
-        _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(stops.equal[0]))));
-  }
-  if constexpr (stops.equal_count > 1) {
-    hits =
-        _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(stops.equal[1]))));
-  }
-  return static_cast<block_mask>(_mm_movemask_epi8(hits));
+  return candidates_of_quarter<stops>(load(at)) |
+         candidates_of_quarter<stops>(load(at + 16)) << 16 |
+         candidates_of_quarter<stops>(load(at + 32)) << 32 |
+         candidates_of_quarter<stops>(load(at + 48)) << 48;
 }
 
-inline constexpr unsigned char de_bruijn_position[32] = {0,  1,  28, 2,  29, 14, 24, 3,  30, 22, 20,
-                                                         15, 25, 17, 4,  8,  31, 27, 13, 23, 21, 19,
-                                                         16, 7,  26, 12, 18, 6,  11, 5,  10, 9};
-
-// The position of the lowest set bit of a non-zero mask.
-constexpr unsigned lowest_candidate(block_mask mask) {
-  return de_bruijn_position[((mask & (~mask + 1)) * 0x077CB531U) >> 27];
+// The position of the lowest set bit of a non-zero mask: one instruction
+// where the compiler offers it, a de Bruijn lookup on a 32-bit half elsewhere.
+inline unsigned lowest_candidate(block_mask mask) {
+#if defined(_MSC_VER) && defined(_M_X64)
+  unsigned long at = 0;
+  _BitScanForward64(&at, mask);
+  return static_cast<unsigned>(at);
+#elif defined(__GNUC__)
+  return static_cast<unsigned>(__builtin_ctzll(mask));
+#else
+  static constexpr unsigned char de_bruijn_position[32] = {
+      0,  1,  28, 2,  29, 14, 24, 3, 30, 22, 20, 15, 25, 17, 4,  8,
+      31, 27, 13, 23, 21, 19, 16, 7, 26, 12, 18, 6,  11, 5,  10, 9};
+  const auto low = static_cast<std::uint32_t>(mask);
+  const unsigned base = low != 0 ? 0 : 32;
+  const auto half = low != 0 ? low : static_cast<std::uint32_t>(mask >> 32);
+  return base + de_bruijn_position[((half & (~half + 1)) * 0x077CB531U) >> 27];
+#endif
 }
 
-constexpr block_mask first_bytes(std::ptrdiff_t count) { return (block_mask{1} << count) - 1; }
+constexpr block_mask first_bytes(std::ptrdiff_t count) {
+  return count == block_size ? ~block_mask{0} : (block_mask{1} << count) - 1;
+}
 #else
 // ------------------------------------------------------------ portable words
 constexpr std::ptrdiff_t block_size = 8;
@@ -139,6 +172,31 @@ constexpr block_mask first_bytes(std::ptrdiff_t count) {
 #endif
 
 }  // namespace detail
+
+// For a caller that walks blocks itself: a block is block_bytes bytes long,
+// and its mask has a flag for every byte that may be a stop.
+using detail::block_mask;
+constexpr std::ptrdiff_t block_bytes = detail::block_size;
+
+// Copies the block at from to to, and flags the bytes in it that may be stops.
+// The lowest flag always marks a byte of the range or an equality test; when
+// stops.exact is false it may be a byte that stops.table does not hold.
+template <const stop_set& stops>
+block_mask copy_block_and_flag(const unsigned char* from, unsigned char* to) {
+  detail::copy_block(from, to);
+  return detail::candidates<stops>(from);
+}
+
+// Copies the block at from to to, unexamined.
+inline void copy_unexamined(const unsigned char* from, unsigned char* to) {
+  detail::copy_block(from, to);
+}
+
+// The flags of the first count bytes of a block (count <= block_bytes).
+constexpr block_mask flags_of_first(std::ptrdiff_t count) { return detail::first_bytes(count); }
+
+// The position in its block of the lowest flag of a non-zero mask.
+inline unsigned first_flagged(block_mask mask) { return detail::lowest_candidate(mask); }
 
 // Copies [first, last) to out up to the first stop byte, and returns that
 // byte's position, or last; out advances past the copy. Blocks are read and

@@ -1,7 +1,8 @@
 // The RCDATA script conversion: pieces of input in, quoted entry lines out.
-// A piece is read straight from the input stream's buffer: plain runs are
-// found and copied many bytes at a time, and only the bytes that the reading
-// translation or the escaping must handle are taken one by one.
+// Two roads give the same bytes: a fast one converts the whole lines that lie
+// in the input stream's buffer straight into the output stream's buffer, many
+// bytes at a time; read_piece takes the rest (a line that spans two reads, a
+// NUL, a 0x1A, a long line) one piece at a time through the reading rules.
 #include "rcdata_writer.hpp"
 
 #include <algorithm>
@@ -103,6 +104,126 @@ bool read_piece(text_reader& input, entry_line& entry) {
   return true;
 }
 
+namespace {
+
+// The bytes between two entries: the escaped line feed, quote and comma that
+// end one, its line end already translated, and the quote that opens the
+// next (the terminator entry opens with a quote as well). Stored as one word.
+constexpr unsigned char entry_break[8] = {'\\', 'n', '"', ',', '\r', '\n', '"', 0};
+constexpr std::ptrdiff_t entry_break_size = 7;
+// Output room that one more entry may need: a piece of nothing but doubled
+// characters, the entry break, and the one byte the word store spills.
+constexpr std::ptrdiff_t entry_room = 2 * piece_capacity + entry_break_size + 1;
+
+// The fast road for ordinary text: converts the whole pieces that lie in the
+// input's buffer, straight into the output's buffer, and returns how many.
+// The buffer is walked block by block; a block is copied whole, and after
+// each flagged byte the rest of the block is copied again at its shifted
+// place. It stops before a piece that needs the reading rules' care (a NUL,
+// a 0x1A, a CR that ends the buffer), a piece that may be cut at
+// piece_capacity, or one that the buffer does not hold to its end, and
+// leaves that piece to read_piece.
+std::size_t convert_buffered_pieces(text_reader& input, text_writer& output) {
+  const buffered_bytes window = buffered_input(input);
+  const output_room room = reserve_output(output);
+  static_assert(entry_room + 1 <= static_cast<std::ptrdiff_t>(max_line_chars),
+                "the output room must hold an entry");
+  const unsigned char* const in = window.data;
+  const auto size = static_cast<std::ptrdiff_t>(window.size);
+  auto* const out_start = reinterpret_cast<unsigned char*>(room.data);
+  // The output of a piece that starts after this could overrun the room.
+  const unsigned char* const last_entry_start =
+      out_start + static_cast<std::ptrdiff_t>(room.size) - entry_room;
+  constexpr auto capacity = static_cast<std::ptrdiff_t>(piece_capacity);
+
+  unsigned char* out = out_start;
+  *out++ = '"';
+  std::ptrdiff_t at = 0;                            // the input byte whose output goes to out
+  std::ptrdiff_t limit = std::min(size, capacity);  // the end of this piece, if it is long
+  std::ptrdiff_t pieces_end = 0;                    // input of the entries done
+  unsigned char* entries_end = out;                 // their output, and the next opening quote
+  std::size_t entries = 0;
+
+  const auto finish = [&] {
+    consume_plain(input, static_cast<std::size_t>(pieces_end));
+    // The quote that opens the next entry is left out: read_piece writes its own.
+    commit_output(output, static_cast<std::size_t>(entries_end - 1 - out_start), entries);
+    return entries;
+  };
+  // Handles the flagged bytes of the block from `at` to block_end, whose
+  // bytes are already copied to out; false when the conversion must stop.
+  const auto handle_flags = [&](std::ptrdiff_t block, std::ptrdiff_t block_end,
+                                byte_scan::block_mask flags) {
+    do {
+      const std::ptrdiff_t stop = block + byte_scan::first_flagged(flags);
+      flags &= flags - 1;
+      out += stop - at;  // the plain bytes before the stop are in place
+      const unsigned char c = in[stop];
+      std::ptrdiff_t next_piece = 0;
+      if (c == '\n') {
+        next_piece = stop + 1;
+      } else if (c == '"' || c == '\\') {  // written twice; the first is in place
+        out[1] = c;
+        out += 2;
+        at = stop + 1;
+      } else if (c == '\r' && stop + 1 < size) {
+        if (in[stop + 1] == '\n') {
+          // CR LF reads as the line feed that ends the piece. The LF's flag
+          // goes; when it lies in the next block, that block starts past it.
+          if (stop + 1 < block_end) flags &= flags - 1;
+          next_piece = stop + 2;
+        } else {  // a lone CR, written as its escape (see entry_line::add)
+          out[0] = '\\';
+          out[1] = 'r';
+          out += 2;
+          at = stop + 1;
+        }
+      } else if (!piece_stops.table[c]) {  // a tab or another control byte: itself
+        ++out;
+        at = stop + 1;
+      } else {
+        return false;  // a NUL, a 0x1A, or a CR whose next byte is not buffered yet
+      }
+      if (next_piece != 0) {
+        std::memcpy(out, entry_break, sizeof entry_break);
+        out += entry_break_size;
+        at = pieces_end = next_piece;
+        entries_end = out;
+        ++entries;
+        if (out > last_entry_start) return false;
+        limit = std::min(size, at + capacity);
+      }
+      // The rest of the block, moved to where its output now starts.
+      byte_scan::copy_unexamined(in + at, out);
+    } while (flags != 0);
+    if (at < block_end) {
+      out += block_end - at;
+      at = block_end;
+    }
+    return true;
+  };
+
+  // Whole blocks, then the rest of the buffer. A piece that reaches
+  // piece_capacity (a rare, long line) is left to read_piece.
+  while (limit - at >= byte_scan::block_bytes) {
+    const byte_scan::block_mask flags = byte_scan::copy_block_and_flag<piece_stops>(in + at, out);
+    if (flags == 0) {
+      at += byte_scan::block_bytes;
+      out += byte_scan::block_bytes;
+    } else if (!handle_flags(at, at + byte_scan::block_bytes, flags)) {
+      return finish();
+    }
+  }
+  if (limit == size && at < size) {
+    const byte_scan::block_mask flags = byte_scan::copy_block_and_flag<piece_stops>(in + at, out) &
+                                        byte_scan::flags_of_first(size - at);
+    if (flags != 0) handle_flags(at, size, flags);
+  }
+  return finish();
+}
+
+}  // namespace
+
 conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
                                     text_writer& output) {
   // Written in parts, so a name of any length goes out whole.
@@ -113,7 +234,12 @@ conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
   static_assert(max_entry_line + byte_scan::scan_slack <= max_line_chars,
                 "an entry line must fit one reservation");
   for (;;) {
-    // Each entry line is assembled straight in the output stream's buffer.
+    if (convert_buffered_pieces(input, output) > 0) {
+      if (output.failed()) return conversion_result::write_failed;
+      continue;
+    }
+    // The careful road, one piece at a time, with the entry line assembled
+    // straight in the output stream's buffer.
     entry_line entry(reserve_line(output));
     const bool got_piece = read_piece(input, entry);
     if (input.failed()) return conversion_result::read_failed;

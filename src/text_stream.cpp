@@ -238,6 +238,30 @@ bool commit_line(text_writer& writer, std::size_t count) {
   return true;
 }
 
+output_room reserve_output(text_writer& writer) {
+  // At most a block's remainder and one buffer's worth of characters (each
+  // perhaps a CR LF) are pending, so the room never falls below a buffer.
+  static_assert(sizeof writer.pending_ - byte_scan::scan_slack >= 4 * stream_buffer_size,
+                "pending output must leave room for max_line_chars");
+  return {writer.pending_ + writer.pending_size_,
+          sizeof writer.pending_ - byte_scan::scan_slack - writer.pending_size_};
+}
+
+bool commit_output(text_writer& writer, std::size_t count, std::size_t line_ends) {
+  if (writer.failed_ || count == 0) return !writer.failed_;
+  writer.pending_size_ += count;
+  const std::size_t held = writer.held_ + (count - line_ends);
+  if (held <= stream_buffer_size) {
+    writer.held_ = held;
+    return true;
+  }
+  // Handed over one by one, these characters would have found the buffer full
+  // at every multiple of its size; what it holds after that is the same.
+  if (!writer.write_out(writer.pending_size_, false)) return false;
+  writer.held_ = (held - 1) % stream_buffer_size + 1;
+  return true;
+}
+
 int close_stream(text_writer& writer) {
   if (!writer.open_) return -1;
   writer.open_ = false;

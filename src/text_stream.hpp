@@ -50,6 +50,7 @@ class text_reader {
 };
 
 struct writer_opening;
+struct output_room;
 
 class text_writer {
  public:
@@ -83,6 +84,8 @@ class text_writer {
   friend std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
   friend char* reserve_line(text_writer& writer);
   friend bool commit_line(text_writer& writer, std::size_t count);
+  friend output_room reserve_output(text_writer& writer);
+  friend bool commit_output(text_writer& writer, std::size_t count, std::size_t line_ends);
   friend int close_stream(text_writer& writer);
 };
 
@@ -139,6 +142,20 @@ std::size_t write_chars(text_writer& writer, const char* data, std::size_t count
 constexpr std::size_t max_line_chars = stream_buffer_size;
 char* reserve_line(text_writer& writer);
 bool commit_line(text_writer& writer, std::size_t count);
+
+// For a producer that writes many lines in place with their line ends
+// already translated: room for size bytes (and byte_scan::scan_slack more) at
+// the end of the stream's output, never less than max_line_chars. It is valid
+// until commit_output hands over the first count bytes, which end line_ends
+// lines with CR LF; the stream then holds them as if write_chars had been
+// given the same lines with LF. commit_output returns false when a write-out
+// failed.
+struct output_room {
+  char* data;
+  std::size_t size;
+};
+output_room reserve_output(text_writer& writer);
+bool commit_output(text_writer& writer, std::size_t count, std::size_t line_ends);
 
 // Closes the file (a writer first writes out its buffer). Returns 0, or -1
 // when the closing failed or, for a writer, when any write-out failed.

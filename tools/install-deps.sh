@@ -14,7 +14,6 @@ packages=(
   clang libclang-rt-14-dev                        # the fuzz preset: libFuzzer and sanitizers
   clang-tidy clang-format                         # tools/check-static.sh
   wine wine64
-  time                                            # /usr/bin/time, for bench/run.sh
 )
 
 run_as_root() {

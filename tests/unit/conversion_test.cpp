@@ -1,6 +1,7 @@
 // The script, byte for byte, for inputs served from memory.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,53 @@ TEST(Conversion, BlockSizesDoNotChangeTheScript) {
   for (std::size_t size : {1u, 2u, 3u, 7u, 1023u, 1024u, 4095u}) {
     EXPECT_EQ(convert(input, "HELP_TEXT", {size}), whole) << "blocks of " << size;
   }
+}
+
+TEST(Conversion, WholeBuffersAndSingleBytesGiveTheSameScript) {
+  // Read a byte at a time, every piece takes the careful road; read in whole
+  // blocks, most take the fast one. Texts dense in the bytes both must handle,
+  // with lines of every length up to past a piece, and each special byte
+  // landing on every offset of the scan's blocks and of the read blocks.
+  std::uint32_t seed = 12345;
+  const auto next = [&seed](std::uint32_t bound) {
+    seed = seed * 1664525U + 1013904223U;
+    return (seed >> 8) % bound;
+  };
+  const char alphabet[] = {'\n', '\r', '"', '\\', '\t', '\0', 'a', 'b', 'c', ' '};
+  for (int text = 0; text < 12; ++text) {
+    std::string input;
+    while (input.size() < 30000) {
+      const std::uint32_t kind = next(10);
+      const std::size_t length = kind == 0 ? 1000 + next(60) : kind < 3 ? next(4) : next(120);
+      for (std::size_t i = 0; i < length; ++i) {
+        // Texts 0-3 have no NUL; later ones have more and more special bytes.
+        const std::uint32_t pick = next(100);
+        const std::uint32_t dense = 4 + static_cast<std::uint32_t>(text) * 3;
+        input += pick < dense ? alphabet[next(text < 4 ? 5 : 6)] : alphabet[6 + next(4)];
+      }
+      input += next(3) == 0 ? "\r\n" : "\n";
+    }
+    if (text == 11) input += std::string("tail\x1A ignored\n");
+    const std::string careful = convert(input, "HELP_TEXT", {1});
+    for (std::size_t size : {4096u, 4095u, 65u, 64u, 63u}) {
+      EXPECT_EQ(convert(input, "HELP_TEXT", {size}), careful)
+          << "text " << text << ", blocks of " << size;
+    }
+  }
+}
+
+TEST(Conversion, ManyShortLinesFillTheOutputBufferManyTimesOver) {
+  // Each empty line grows to seven bytes: the fast road must stop at the end
+  // of its output room and go on after the write-out.
+  constexpr std::size_t count = 20000;
+  std::string input(count, '\n');
+  std::vector<std::string> entries(count, "");
+  // Then one line of quotes, pieces of 1023 doubled to 2046.
+  input += std::string(count, '"') + "\n";
+  const std::size_t full_pieces = count / piece_capacity;
+  for (std::size_t i = 0; i < full_pieces; ++i) entries.emplace_back(2 * piece_capacity, '"');
+  entries.emplace_back(2 * (count - full_pieces * piece_capacity), '"');
+  EXPECT_EQ(convert(input), script("HELP_TEXT", entries));
 }
 
 }  // namespace

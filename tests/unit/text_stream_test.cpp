@@ -202,6 +202,54 @@ TEST(TextWriter, LinesBuiltInPlaceGoOutExactlyAsWrittenCharacters) {
   EXPECT_EQ(by_chars.written, expected + "tail");
 }
 
+TEST(TextWriter, TranslatedRunsGoOutExactlyAsWrittenCharacters) {
+  // Runs of whole lines, their line ends already CR LF, handed over in groups
+  // of different sizes: the file gets the same bytes as from write_chars,
+  // and nothing before more than a buffer's worth of characters.
+  std::vector<std::string> lines;
+  for (std::size_t length = 1; lines.size() < 500; length = (length * 5 + 1) % 700 + 1) {
+    lines.push_back(std::string(length - 1, static_cast<char>('a' + lines.size() % 26)));
+  }
+  fake_system by_chars;
+  fake_system by_runs;
+  std::size_t chars_before_first_write = 0;  // handed over when the first write came
+  for (fake_system* fake : {&by_chars, &by_runs}) {
+    fake_system_scope scope(*fake);
+    writer_opening opening = open_text_writer("out");
+    text_writer& writer = *opening.writer;
+    write_chars(writer, "head\n", 5);
+    std::size_t handed = 5;
+    for (std::size_t first = 0, group = 1; first < lines.size();
+         first += group, group = group % 9 + 1) {
+      const std::size_t last = std::min(lines.size(), first + group);
+      std::string chars;
+      std::string translated;
+      for (std::size_t i = first; i < last; ++i) {
+        chars += lines[i] + "\n";
+        translated += lines[i] + "\r\n";
+      }
+      if (fake == &by_chars) {
+        write_chars(writer, chars.data(), chars.size());
+      } else {
+        const output_room room = reserve_output(writer);
+        ASSERT_GE(room.size, translated.size());
+        std::memcpy(room.data, translated.data(), translated.size());
+        EXPECT_TRUE(commit_output(writer, translated.size(), last - first));
+        if (!fake->write_sizes.empty() && chars_before_first_write == 0) {
+          chars_before_first_write = handed + chars.size();
+        }
+      }
+      handed += chars.size();
+    }
+    EXPECT_EQ(close_stream(writer), 0);
+  }
+  EXPECT_EQ(by_runs.written, by_chars.written);
+  EXPECT_GT(chars_before_first_write, stream_buffer_size);
+  for (std::size_t i = 0; i + 1 < by_runs.write_sizes.size(); ++i) {
+    EXPECT_EQ(by_runs.write_sizes[i] % stream_buffer_size, 0u) << "write " << i;
+  }
+}
+
 TEST(TextWriter, CompletesShortWritesAndRetriesInterruptedOnes) {
   fake_system fake;
   fake.longest_write = 1000;
