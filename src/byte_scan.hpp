@@ -19,6 +19,16 @@
 #endif
 #endif
 
+// The block tests are small but many; a compiler that weighs their four
+// registers' worth of code may leave them as calls inside the hot loops.
+#if defined(__GNUC__)
+#define LORVEX_SCAN_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define LORVEX_SCAN_INLINE __forceinline
+#else
+#define LORVEX_SCAN_INLINE inline
+#endif
+
 namespace lorvex::byte_scan {
 
 // Room that source and destination buffers keep beyond their last byte: one
@@ -78,7 +88,7 @@ inline void copy_block(const unsigned char* from, unsigned char* to) {
 
 // Bit i is set when byte i of the 16 bytes may be a stop.
 template <const stop_set& stops>
-block_mask candidates_of_quarter(__m128i quarter) {
+LORVEX_SCAN_INLINE block_mask candidates_of_quarter(__m128i quarter) {
   __m128i hits = _mm_setzero_si128();
   if constexpr (stops.below > 0) {
     // Unsigned "byte <= below - 1": the smaller of the two is the byte itself.
@@ -98,7 +108,7 @@ block_mask candidates_of_quarter(__m128i quarter) {
 
 // Bit i is set when byte i of the block may be a stop.
 template <const stop_set& stops>
-block_mask candidates(const unsigned char* at) {
+LORVEX_SCAN_INLINE block_mask candidates(const unsigned char* at) {
   return candidates_of_quarter<stops>(load(at)) |
          candidates_of_quarter<stops>(load(at + 16)) << 16 |
          candidates_of_quarter<stops>(load(at + 32)) << 32 |
@@ -182,13 +192,13 @@ constexpr std::ptrdiff_t block_bytes = detail::block_size;
 // The lowest flag always marks a byte of the range or an equality test; when
 // stops.exact is false it may be a byte that stops.table does not hold.
 template <const stop_set& stops>
-block_mask copy_block_and_flag(const unsigned char* from, unsigned char* to) {
+LORVEX_SCAN_INLINE block_mask copy_block_and_flag(const unsigned char* from, unsigned char* to) {
   detail::copy_block(from, to);
   return detail::candidates<stops>(from);
 }
 
 // Copies the block at from to to, unexamined.
-inline void copy_unexamined(const unsigned char* from, unsigned char* to) {
+LORVEX_SCAN_INLINE void copy_unexamined(const unsigned char* from, unsigned char* to) {
   detail::copy_block(from, to);
 }
 
