@@ -24,6 +24,15 @@ constexpr char entry_ending[] = "\\n\",\n";
 // The escape for one NUL byte, which ends the stored text.
 constexpr char terminator_entry[] = "\"\\0\",\n";
 
+// The bytes between two entries: the escaped line feed, quote and comma that
+// end one, its line end already translated, and the quote that opens the
+// next (the terminator entry opens with a quote as well). Stored as one word.
+constexpr unsigned char entry_break[8] = {'\\', 'n', '"', ',', '\r', '\n', '"', 0};
+constexpr std::ptrdiff_t entry_break_size = 7;
+// Output room that one more entry may need: a piece of nothing but doubled
+// characters, the entry break, and the one byte the word store spills.
+constexpr std::ptrdiff_t entry_room = 2 * piece_capacity + entry_break_size + 1;
+
 void write_text(text_writer& output, const char* text) {
   write_chars(output, text, std::strlen(text));
 }
@@ -106,15 +115,6 @@ bool read_piece(text_reader& input, entry_line& entry) {
 
 namespace {
 
-// The bytes between two entries: the escaped line feed, quote and comma that
-// end one, its line end already translated, and the quote that opens the
-// next (the terminator entry opens with a quote as well). Stored as one word.
-constexpr unsigned char entry_break[8] = {'\\', 'n', '"', ',', '\r', '\n', '"', 0};
-constexpr std::ptrdiff_t entry_break_size = 7;
-// Output room that one more entry may need: a piece of nothing but doubled
-// characters, the entry break, and the one byte the word store spills.
-constexpr std::ptrdiff_t entry_room = 2 * piece_capacity + entry_break_size + 1;
-
 // The fast road for ordinary text: converts the whole pieces that lie in the
 // input's buffer, straight into the output's buffer, and returns how many.
 // The buffer is walked block by block; a block is copied whole, and after
@@ -138,11 +138,12 @@ std::size_t convert_buffered_pieces(text_reader& input, text_writer& output) {
 
   unsigned char* out = out_start;
   *out++ = '"';
-  std::ptrdiff_t at = 0;                            // the input byte whose output goes to out
-  std::ptrdiff_t limit = std::min(size, capacity);  // the end of this piece, if it is long
-  std::ptrdiff_t pieces_end = 0;                    // input of the entries done
-  unsigned char* entries_end = out;                 // their output, and the next opening quote
+  std::ptrdiff_t at = 0;             // the input byte whose output goes to out
+  std::ptrdiff_t pieces_end = 0;     // input of the entries done
+  unsigned char* entries_end = out;  // their output, and the next opening quote
   std::size_t entries = 0;
+  // Where the current piece ends if it is long, or the buffer ends first.
+  const auto piece_limit = [&] { return std::min(size, pieces_end + capacity); };
 
   const auto finish = [&] {
     consume_plain(input, static_cast<std::size_t>(pieces_end));
@@ -191,7 +192,6 @@ std::size_t convert_buffered_pieces(text_reader& input, text_writer& output) {
         entries_end = out;
         ++entries;
         if (out > last_entry_start) return false;
-        limit = std::min(size, at + capacity);
       }
       // The rest of the block, moved to where its output now starts.
       byte_scan::copy_unexamined(in + at, out);
@@ -205,7 +205,7 @@ std::size_t convert_buffered_pieces(text_reader& input, text_writer& output) {
 
   // Whole blocks, then the rest of the buffer. A piece that reaches
   // piece_capacity (a rare, long line) is left to read_piece.
-  while (limit - at >= byte_scan::block_bytes) {
+  while (piece_limit() - at >= byte_scan::block_bytes) {
     const byte_scan::block_mask flags = byte_scan::copy_block_and_flag<piece_stops>(in + at, out);
     if (flags == 0) {
       at += byte_scan::block_bytes;
@@ -214,7 +214,7 @@ std::size_t convert_buffered_pieces(text_reader& input, text_writer& output) {
       return finish();
     }
   }
-  if (limit == size && at < size) {
+  if (piece_limit() == size && at < size) {
     const byte_scan::block_mask flags = byte_scan::copy_block_and_flag<piece_stops>(in + at, out) &
                                         byte_scan::flags_of_first(size - at);
     if (flags != 0) handle_flags(at, size, flags);
