@@ -4,6 +4,8 @@
 // incomplete script in a regular file is removed.
 #include "main.hpp"
 
+#include <string>
+
 #include "rcdata_writer.hpp"
 #include "text_stream.hpp"
 
@@ -12,46 +14,48 @@ namespace lorvex {
 namespace {
 
 constexpr char usage_line[] = "Usage: lorvex rcdata_name inputfile outputfile \n";
+constexpr char bad_name_line[] = "Error: rcdata_name cannot be used as a resource name! \n";
 
-// The path goes in as plain text: a % in it is no format directive.
-void report(std::FILE* messages, const char* before, const char* path, const char* after) {
-  std::fputs(before, messages);
-  std::fputs(path, messages);
-  std::fputs(after, messages);
+void print_line(std::FILE* messages, const char* line) {
+  std::fputs(line, messages);
   std::fflush(messages);
 }
 
 }  // namespace
 
-int run_command_line(int argc, const char* const argv[], std::FILE* messages) {
+int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages) {
   if (argc < 4) {
-    std::fputs(usage_line, messages);
-    std::fflush(messages);
+    print_line(messages, usage_line);
     return exit_usage;
   }
-  const char* const rcdata_name = argv[1];
-  const char* const inputfile = argv[2];
-  const char* const outputfile = argv[3];
+  std::string rcdata_name;
+  if (!system::resource_name_bytes(argv[1], &rcdata_name)) {
+    print_line(messages, bad_name_line);
+    return exit_usage;
+  }
+  const system::path_char* const inputfile = argv[2];
+  const system::path_char* const outputfile = argv[3];
 
   // The output is touched only once the input is known to be readable, so a
   // mistyped input path never costs the user the file named as output.
   std::optional<text_reader> input = open_text_reader(inputfile);
   if (!input) {
-    report(messages, "Error opening INPUT file (", inputfile, ")! \n");
+    system::print_message(messages, "Error opening INPUT file (", inputfile, ")! \n");
     return exit_failure;
   }
   writer_opening opening = open_text_writer(outputfile, &input->description());
   if (opening.refused_same_file) {
-    report(messages, "Error: INPUT and OUTPUT are the same file (", outputfile, ")! \n");
+    system::print_message(messages, "Error: INPUT and OUTPUT are the same file (", outputfile,
+                          ")! \n");
     return exit_failure;
   }
   if (!opening.writer) {
-    report(messages, "Error opening OUTPUT file (", outputfile, ")! \n");
+    system::print_message(messages, "Error opening OUTPUT file (", outputfile, ")! \n");
     return exit_failure;
   }
   text_writer& output = *opening.writer;
 
-  const conversion_result result = convert_to_rcdata(rcdata_name, *input, output);
+  const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), *input, output);
   close_stream(*input);
   const bool output_closed = close_stream(output) == 0;
   if (result == conversion_result::complete && output_closed) return exit_success;
@@ -60,9 +64,9 @@ int run_command_line(int argc, const char* const argv[], std::FILE* messages) {
   // pipe is not ours to remove.
   if (output.description().regular) system::calls().remove(outputfile);
   if (result == conversion_result::read_failed) {
-    report(messages, "Error reading INPUT file (", inputfile, ")! \n");
+    system::print_message(messages, "Error reading INPUT file (", inputfile, ")! \n");
   } else {
-    report(messages, "Error writing OUTPUT file (", outputfile, ")! \n");
+    system::print_message(messages, "Error writing OUTPUT file (", outputfile, ")! \n");
   }
   return exit_failure;
 }
@@ -70,5 +74,11 @@ int run_command_line(int argc, const char* const argv[], std::FILE* messages) {
 }  // namespace lorvex
 
 #ifndef LORVEX_NO_MAIN
+#if defined(_WIN32)
+// The wide entry point: the arguments as Windows holds them, split by the C
+// runtime's usual rules, never passed through the ANSI code page.
+int wmain(int argc, wchar_t* argv[]) { return lorvex::run_command_line(argc, argv); }
+#else
 int main(int argc, char* argv[]) { return lorvex::run_command_line(argc, argv); }
+#endif
 #endif

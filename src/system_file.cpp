@@ -13,6 +13,8 @@
 #endif
 #include <windows.h>
 
+#include <io.h>
+
 namespace lorvex::system {
 namespace {
 
@@ -20,23 +22,82 @@ HANDLE to_native(file_handle file) { return reinterpret_cast<HANDLE>(file); }
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-bool open_handle(const char* path, DWORD access, DWORD disposition, file_handle* file) {
+bool has_prefix(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix != L'\0'; ++text, ++prefix) {
+    if (*text != *prefix) return false;
+  }
+  return true;
+}
+
+// The file name a path ends in: what follows its last separator or drive colon.
+const wchar_t* last_component(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* at = path; *at != L'\0'; ++at) {
+    if (*at == L'\\' || *at == L'/' || *at == L':') name = at + 1;
+  }
+  return name;
+}
+
+// Longer full paths get the \\?\ form, which has no MAX_PATH limit and needs
+// no long-path setting; 12 below MAX_PATH leaves room for a short 8.3 name.
+constexpr std::size_t longest_plain_path = MAX_PATH - 12;
+
+// What CreateFileW is given for a path the user typed, or false when it must
+// not be opened at all.
+bool native_path(const wchar_t* typed, std::wstring* native) {
   // An empty path would otherwise be taken for the current directory by some layers.
-  if (path[0] == '\0') return false;
-  HANDLE handle =
-      CreateFileA(path, access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (typed[0] == L'\0') return false;
+  // Written in the verbatim or device namespace: opened exactly as written.
+  if (has_prefix(typed, L"\\\\?\\") || has_prefix(typed, L"\\\\.\\")) {
+    *native = typed;
+    return true;
+  }
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(typed, static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {  // too small: length is the size needed
+    full.resize(length);
+    length = GetFullPathNameW(typed, length, full.data(), nullptr);
+  }
+  if (length == 0 || length >= full.size()) return false;
+  full.resize(length);
+  if (has_prefix(full.c_str(), L"\\\\.\\")) {
+    // Windows turns a reserved stem into a legacy device: nul.txt, aux.rc and
+    // "nul " all name NUL or AUX. Only a bare device name is taken as one.
+    const wchar_t* device = full.c_str() + 4;
+    if (CompareStringOrdinal(last_component(typed), -1, device, -1, TRUE) != CSTR_EQUAL) {
+      return false;
+    }
+    *native = full;
+    return true;
+  }
+  if (full.size() <= longest_plain_path) {
+    *native = full;
+  } else if (has_prefix(full.c_str(),
+                        L"\\\\")) {  // \\server\share\... becomes \\?\UNC\server\share\...
+    *native = L"\\\\?\\UNC" + full.substr(1);
+  } else {
+    *native = L"\\\\?\\" + full;
+  }
+  return true;
+}
+
+bool open_handle(const wchar_t* path, DWORD access, DWORD disposition, file_handle* file) {
+  std::wstring native;
+  if (!native_path(path, &native)) return false;
+  HANDLE handle = CreateFileW(native.c_str(), access, share_all, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   *file = reinterpret_cast<file_handle>(handle);
   return true;
 }
 
-bool win32_open_for_reading(const char* path, file_handle* file) {
+bool win32_open_for_reading(const wchar_t* path, file_handle* file) {
   return open_handle(path, GENERIC_READ, OPEN_EXISTING, file);
 }
 
 // OPEN_ALWAYS rather than CREATE_ALWAYS: an existing file keeps its attributes
 // (CREATE_ALWAYS would reset them and refuses hidden files).
-bool win32_open_for_writing(const char* path, file_handle* file) {
+bool win32_open_for_writing(const wchar_t* path, file_handle* file) {
   return open_handle(path, GENERIC_WRITE, OPEN_ALWAYS, file);
 }
 
@@ -47,7 +108,6 @@ void read_identity(HANDLE handle, file_description* description) {
     description->volume = info.dwVolumeSerialNumber;
     description->index =
         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    description->regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 }
 
@@ -57,7 +117,9 @@ bool win32_describe(file_handle file, file_description* description) {
   SetLastError(NO_ERROR);
   switch (GetFileType(handle)) {
     case FILE_TYPE_DISK:
+      // The type alone makes it a disk file to empty: its identity may be unknown.
       description->kind = file_kind::disk;
+      description->regular = true;
       read_identity(handle, description);
       return true;
     case FILE_TYPE_PIPE:
@@ -71,11 +133,14 @@ bool win32_describe(file_handle file, file_description* description) {
   }
 }
 
-bool win32_describe_path(const char* path, file_description* description) {
-  if (path[0] == '\0') return false;
+bool win32_describe_path(const wchar_t* path, file_description* description) {
+  std::wstring native;
+  // Opening a pipe or device path, even for attributes, can act on it: a
+  // named pipe would take it as a client's connection.
+  if (!native_path(path, &native) || has_prefix(native.c_str(), L"\\\\.\\")) return false;
   // Access 0 asks for attributes only; backup semantics lets a directory open too.
-  HANDLE handle = CreateFileA(path, 0, share_all | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileW(native.c_str(), 0, share_all | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   *description = file_description{};
   read_identity(handle, description);
@@ -109,7 +174,10 @@ io_result win32_write(file_handle file, const void* data, std::size_t size) {
 
 bool win32_close(file_handle file) { return CloseHandle(to_native(file)) != 0; }
 
-bool win32_remove(const char* path) { return DeleteFileA(path) != 0; }
+bool win32_remove(const wchar_t* path) {
+  std::wstring native;
+  return native_path(path, &native) && DeleteFileW(native.c_str()) != 0;
+}
 
 const call_table& native_calls() {
   static const call_table table = {
@@ -126,7 +194,62 @@ const call_table& native_calls() {
   return table;
 }
 
+std::string to_utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
+  bytes.pop_back();
+  return bytes;
+}
+
 }  // namespace
+
+bool resource_name_bytes(const wchar_t* argument, std::string* name) {
+  const UINT code_page = GetACP();
+  // Without WC_NO_BEST_FIT_CHARS, a character the code page lacks would
+  // become a lookalike; with it, the default character, which is refused.
+  // UTF-8 as the ANSI code page holds every character and takes no such flag.
+  const bool utf8 = code_page == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  BOOL* const lossy_report = utf8 ? nullptr : &lossy;
+  const int size =
+      WideCharToMultiByte(code_page, flags, argument, -1, nullptr, 0, nullptr, lossy_report);
+  if (size <= 0 || lossy) return false;
+  name->assign(static_cast<std::size_t>(size), '\0');
+  if (WideCharToMultiByte(code_page, flags, argument, -1, name->data(), size, nullptr,
+                          lossy_report) != size ||
+      lossy) {
+    return false;
+  }
+  name->pop_back();
+  return true;
+}
+
+void print_message(std::FILE* stream, const char* before, const wchar_t* path, const char* after) {
+  std::fflush(stream);
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+    // The console shows every character of a UTF-16 line; the fixed parts are ASCII.
+    std::wstring line;
+    for (const char* c = before; *c != '\0'; ++c) line += static_cast<wchar_t>(*c);
+    line += path;
+    for (const char* c = after; *c != '\0'; ++c) {
+      if (*c == '\n') line += L'\r';
+      line += static_cast<wchar_t>(*c);
+    }
+    DWORD written = 0;
+    WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    return;
+  }
+  std::fputs(before, stream);
+  std::fputs(to_utf8(path).c_str(), stream);
+  std::fputs(after, stream);
+  std::fflush(stream);
+}
+
 }  // namespace lorvex::system
 
 #else
@@ -234,6 +357,19 @@ const call_table& native_calls() {
 }
 
 }  // namespace
+
+bool resource_name_bytes(const char* argument, std::string* name) {
+  *name = argument;
+  return true;
+}
+
+void print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
+  std::fputs(before, stream);
+  std::fputs(path, stream);
+  std::fputs(after, stream);
+  std::fflush(stream);
+}
+
 }  // namespace lorvex::system
 
 #endif

@@ -7,8 +7,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace lorvex::system {
+
+// Paths and arguments go to the system exactly as it delivered them: bytes on
+// POSIX, UTF-16 on Windows, where the narrow forms pass through the ANSI code
+// page and its lookalike ("best fit") mapping.
+#if defined(_WIN32)
+using path_char = wchar_t;
+#else
+using path_char = char;
+#endif
 
 // A file descriptor on POSIX, a HANDLE on Win32.
 using file_handle = std::intptr_t;
@@ -37,23 +48,32 @@ struct io_result {
 
 // Each entry makes one attempt and reports it; none retries or loops.
 struct call_table {
-  bool (*open_for_reading)(const char* path, file_handle* file);
+  bool (*open_for_reading)(const path_char* path, file_handle* file);
   // Opens for writing from the start, creating a missing file with mode 0644
   // (before the umask). Never empties: see empty().
-  bool (*open_for_writing)(const char* path, file_handle* file);
+  bool (*open_for_writing)(const path_char* path, file_handle* file);
   // Fails for anything that is not a disk file, pipe or character device.
   bool (*describe)(file_handle file, file_description* description);
   // Describes what path names now, without opening it for reading or writing.
-  bool (*describe_path)(const char* path, file_description* description);
+  // Fails where such a look would itself act (a Windows pipe or device path).
+  bool (*describe_path)(const path_char* path, file_description* description);
   bool (*empty)(file_handle file);
   io_result (*read)(file_handle file, void* buffer, std::size_t size);
   io_result (*write)(file_handle file, const void* data, std::size_t size);
   bool (*close)(file_handle file);
-  bool (*remove)(const char* path);
+  bool (*remove)(const path_char* path);
 };
 
 // The table every stream uses, filled in by the platform block; tests may
 // overwrite its entries.
 call_table& calls();
+
+// The resource name as the bytes the script holds: on Windows the argument in
+// the ANSI code page. False when that code page cannot hold it exactly.
+bool resource_name_bytes(const path_char* argument, std::string* name);
+
+// Prints before, path and after as one message and flushes it. A Windows
+// console gets the path as UTF-16, a file or pipe gets UTF-8.
+void print_message(std::FILE* stream, const char* before, const path_char* path, const char* after);
 
 }  // namespace lorvex::system

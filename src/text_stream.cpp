@@ -53,7 +53,7 @@ text_reader::~text_reader() {
   if (open_) system::calls().close(file_);
 }
 
-std::optional<text_reader> open_text_reader(const char* path) {
+std::optional<text_reader> open_text_reader(const system::path_char* path) {
   system::file_handle file = 0;
   if (!system::calls().open_for_reading(path, &file)) return std::nullopt;
   system::file_description description;
@@ -144,7 +144,8 @@ text_writer::~text_writer() {
   if (open_) system::calls().close(file_);
 }
 
-writer_opening open_text_writer(const char* path, const system::file_description* keep_intact) {
+writer_opening open_text_writer(const system::path_char* path,
+                                const system::file_description* keep_intact) {
   writer_opening opening;
   // Checked before opening too, so that the same file is reported as such
   // even when it could not be opened for writing.

@@ -42,7 +42,7 @@ class text_reader {
   std::size_t end_ = 0;
   unsigned char buffer_[stream_buffer_size + byte_scan::scan_slack] = {};
 
-  friend std::optional<text_reader> open_text_reader(const char* path);
+  friend std::optional<text_reader> open_text_reader(const system::path_char* path);
   friend int read_char(text_reader& reader);
   friend struct buffered_bytes buffered_input(const text_reader& reader);
   friend void consume_plain(text_reader& reader, std::size_t count);
@@ -79,7 +79,7 @@ class text_writer {
   std::size_t pending_size_ = 0;
   char pending_[4 * stream_buffer_size + byte_scan::scan_slack];
 
-  friend writer_opening open_text_writer(const char* path,
+  friend writer_opening open_text_writer(const system::path_char* path,
                                          const system::file_description* keep_intact);
   friend std::size_t write_chars(text_writer& writer, const char* data, std::size_t count);
   friend char* reserve_line(text_writer& writer);
@@ -91,7 +91,7 @@ class text_writer {
 
 // Opens an existing file for reading. Fails for a missing file, an empty path,
 // a directory, or a file whose kind cannot be told. Reads nothing yet.
-std::optional<text_reader> open_text_reader(const char* path);
+std::optional<text_reader> open_text_reader(const system::path_char* path);
 
 struct writer_opening {
   std::optional<text_writer> writer;
@@ -101,7 +101,7 @@ struct writer_opening {
 // Opens path for writing, creating it (mode 0644 under the umask) or emptying
 // it; an existing file keeps its mode. When keep_intact is given and path
 // names that same file, the open is refused before anything is touched.
-writer_opening open_text_writer(const char* path,
+writer_opening open_text_writer(const system::path_char* path,
                                 const system::file_description* keep_intact = nullptr);
 
 // The next character after translation, or end_of_input (also after a failed

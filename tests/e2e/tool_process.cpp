@@ -37,6 +37,9 @@ std::vector<std::string> tool_command() {
   if (windows_build.empty()) return {LORVEX_EXECUTABLE};
   // Wine's own diagnostics would otherwise mix with the tool's standard error.
   ::setenv("WINEDEBUG", "-all", 0);
+  // Wine turns the arguments into UTF-16 by the locale's character set: UTF-8,
+  // whatever the caller's locale, so that the tests' non-ASCII names arrive.
+  ::setenv("LC_ALL", "C.UTF-8", 1);
   return {LORVEX_WINE, windows_build + "/lorvex.exe"};
 }
 

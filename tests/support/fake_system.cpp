@@ -9,13 +9,13 @@ namespace {
 
 fake_system* current = nullptr;
 
-bool fake_open_for_reading(const char*, system::file_handle* file) {
+bool fake_open_for_reading(const system::path_char*, system::file_handle* file) {
   if (!current->input_exists) return false;
   *file = fake_input_handle;
   return true;
 }
 
-bool fake_open_for_writing(const char*, system::file_handle* file) {
+bool fake_open_for_writing(const system::path_char*, system::file_handle* file) {
   current->output_opened = true;
   if (!current->output_openable) return false;
   *file = fake_output_handle;
@@ -38,7 +38,7 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
   return true;
 }
 
-bool fake_describe_path(const char*, system::file_description*) { return false; }
+bool fake_describe_path(const system::path_char*, system::file_description*) { return false; }
 
 bool fake_empty(system::file_handle) {
   current->emptied = true;
@@ -83,7 +83,7 @@ bool fake_close(system::file_handle file) {
   return !(file == fake_output_handle && current->fail_output_close);
 }
 
-bool fake_remove(const char*) {
+bool fake_remove(const system::path_char*) {
   current->output_removed = true;
   return true;
 }

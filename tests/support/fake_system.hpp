@@ -10,6 +10,13 @@
 
 #include "system_file.hpp"
 
+// A path literal in the platform's path characters.
+#if defined(_WIN32)
+#define LORVEX_PATH(text) L##text
+#else
+#define LORVEX_PATH(text) text
+#endif
+
 namespace lorvex::testing {
 
 struct fake_system {

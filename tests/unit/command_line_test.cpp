@@ -23,7 +23,8 @@ struct run_outcome {
 run_outcome run(fake_system& fake) {
   fake_system_scope scope(fake);
   std::FILE* messages = std::tmpfile();
-  const char* argv[] = {"lorvex", "HELP_TEXT", "in.txt", "out.rc"};
+  const system::path_char* argv[] = {LORVEX_PATH("lorvex"), LORVEX_PATH("HELP_TEXT"),
+                                     LORVEX_PATH("in.txt"), LORVEX_PATH("out.rc")};
   const int status = run_command_line(4, argv, messages);
   std::rewind(messages);
   std::string text;

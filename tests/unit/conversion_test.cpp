@@ -20,8 +20,8 @@ std::string convert(const std::string& input, const std::string& name = "HELP_TE
   fake.input = input;
   fake.read_sizes = std::move(read_sizes);
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("help.txt");
-  writer_opening opening = open_text_writer("help.rc");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("help.txt"));
+  writer_opening opening = open_text_writer(LORVEX_PATH("help.rc"));
   EXPECT_EQ(convert_to_rcdata(name.c_str(), *reader, *opening.writer), conversion_result::complete);
   EXPECT_EQ(close_stream(*opening.writer), 0);
   return fake.written;

@@ -27,7 +27,7 @@ std::string read_all(text_reader& reader) {
 
 std::string read_input(fake_system& fake) {
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("in");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
   return read_all(*reader);
 }
 
@@ -60,7 +60,7 @@ TEST(TextReader, PlainRunsTakenInBulkReadAsReadCharWouldDeliverThem) {
   for (std::size_t size : {1u, 2u, 5u, 4096u}) {
     fake_system fake = input_of(text, {size});
     fake_system_scope scope(fake);
-    std::optional<text_reader> reader = open_text_reader("in");
+    std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
     std::string delivered;
     for (;;) {
       // Takes every plain byte the buffer holds, then one character the slow way.
@@ -84,7 +84,7 @@ TEST(TextReader, MarkerEndsAFileOrPipeForGood) {
   for (system::file_kind kind : {system::file_kind::disk, system::file_kind::pipe}) {
     fake_system fake = input_of("ab\r\x1A\ncd\x1A", {3, 4096}, kind);
     fake_system_scope scope(fake);
-    std::optional<text_reader> reader = open_text_reader("in");
+    std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
     EXPECT_EQ(read_all(*reader), "ab\r");
     EXPECT_EQ(read_char(*reader), end_of_input);
     EXPECT_FALSE(reader->failed());
@@ -96,7 +96,7 @@ TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatBlock) {
   fake_system fake =
       input_of("ab\x1Axx\ncd\n\x1Ayy\nef\n", {6, 3, 4, 3}, system::file_kind::character_device);
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("in");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
   EXPECT_EQ(read_all(*reader), "abcd\n");  // the block that starts with 0x1A ends the input
   EXPECT_EQ(read_all(*reader), "ef\n");    // and the next read goes on with the next block
 }
@@ -106,7 +106,7 @@ TEST(TextReader, EndFoundWhileLookingPastACrIsNotLost) {
   // read that looks for a line feed meets a 0x1A, and the input ends there.
   fake_system fake = input_of("ab\r\x1A\ncd\n", {3, 2, 3}, system::file_kind::character_device);
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("in");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
   EXPECT_EQ(read_all(*reader), "ab\r");
   EXPECT_EQ(read_all(*reader), "cd\n");
 }
@@ -115,7 +115,7 @@ TEST(TextReader, InterruptedReadsAreRetried) {
   fake_system fake = input_of("line\r\n", {1});
   fake.read_faults = {io_status::interrupted, io_status::interrupted};
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("in");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
   EXPECT_EQ(read_all(*reader), "line\n");
   EXPECT_FALSE(reader->failed());
 }
@@ -124,7 +124,7 @@ TEST(TextReader, FailedReadEndsTheInputAndIsRemembered) {
   fake_system fake = input_of("abcdefgh", {4});
   fake.failing_read = 1;
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader("in");
+  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("in"));
   EXPECT_EQ(read_all(*reader), "abcd");
   EXPECT_TRUE(reader->failed());
   EXPECT_EQ(read_char(*reader), end_of_input);
@@ -134,12 +134,12 @@ TEST(TextReader, MissingFileGivesNoStream) {
   fake_system fake;
   fake.input_exists = false;
   fake_system_scope scope(fake);
-  EXPECT_FALSE(open_text_reader("in").has_value());
+  EXPECT_FALSE(open_text_reader(LORVEX_PATH("in")).has_value());
 }
 
 std::string write_through(fake_system& fake, const std::string& text, int* close_result) {
   fake_system_scope scope(fake);
-  writer_opening opening = open_text_writer("out");
+  writer_opening opening = open_text_writer(LORVEX_PATH("out"));
   EXPECT_EQ(write_chars(*opening.writer, text.data(), text.size()), text.size());
   *close_result = close_stream(*opening.writer);
   return fake.written;
@@ -155,7 +155,7 @@ TEST(TextWriter, WritesEveryLineFeedAsCrLf) {
 TEST(TextWriter, WritesWholeBlocksOnlyOnceAFullBufferGetsMore) {
   fake_system fake;
   fake_system_scope scope(fake);
-  writer_opening opening = open_text_writer("out");
+  writer_opening opening = open_text_writer(LORVEX_PATH("out"));
   const std::string full(stream_buffer_size - 1, 'x');
   write_chars(*opening.writer, full.data(), full.size());
   write_chars(*opening.writer, "\n", 1);
@@ -181,7 +181,7 @@ TEST(TextWriter, LinesBuiltInPlaceGoOutExactlyAsWrittenCharacters) {
   fake_system in_place;
   for (fake_system* fake : {&by_chars, &in_place}) {
     fake_system_scope scope(*fake);
-    writer_opening opening = open_text_writer("out");
+    writer_opening opening = open_text_writer(LORVEX_PATH("out"));
     text_writer& writer = *opening.writer;
     write_chars(writer, "head\n", 5);
     for (const std::string& line : lines) {
@@ -215,7 +215,7 @@ TEST(TextWriter, TranslatedRunsGoOutExactlyAsWrittenCharacters) {
   std::size_t chars_before_first_write = 0;  // handed over when the first write came
   for (fake_system* fake : {&by_chars, &by_runs}) {
     fake_system_scope scope(*fake);
-    writer_opening opening = open_text_writer("out");
+    writer_opening opening = open_text_writer(LORVEX_PATH("out"));
     text_writer& writer = *opening.writer;
     write_chars(writer, "head\n", 5);
     std::size_t handed = 5;
@@ -267,7 +267,7 @@ TEST(TextWriter, FailedWriteOutStopsTheStreamAndFailsItsClose) {
   fake_system fake;
   fake.write_faults = {io_status::failed};
   fake_system_scope scope(fake);
-  writer_opening opening = open_text_writer("out");
+  writer_opening opening = open_text_writer(LORVEX_PATH("out"));
   const std::string text(3 * stream_buffer_size, 'x');
   EXPECT_EQ(write_chars(*opening.writer, text.data(), text.size()), stream_buffer_size);
   EXPECT_TRUE(opening.writer->failed());
@@ -280,7 +280,7 @@ TEST(TextWriter, WriteThatMovesNothingCountsAsFailed) {
   fake_system fake;
   fake.longest_write = 0;
   fake_system_scope scope(fake);
-  writer_opening opening = open_text_writer("out");
+  writer_opening opening = open_text_writer(LORVEX_PATH("out"));
   write_chars(*opening.writer, "x", 1);
   EXPECT_EQ(close_stream(*opening.writer), -1);
 }
@@ -298,7 +298,7 @@ TEST(TextWriter, EmptiesARegularFileButNotADevice) {
     fake_system fake;
     fake.output_regular = regular;
     fake_system_scope scope(fake);
-    EXPECT_TRUE(open_text_writer("out").writer.has_value());
+    EXPECT_TRUE(open_text_writer(LORVEX_PATH("out")).writer.has_value());
     EXPECT_EQ(fake.emptied, regular);
   }
 }
