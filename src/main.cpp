@@ -4,6 +4,7 @@
 // incomplete script in a regular file is removed.
 #include "main.hpp"
 
+#include <atomic>
 #include <string>
 
 #include "rcdata_writer.hpp"
@@ -21,7 +22,43 @@ void print_line(std::FILE* messages, const char* line) {
   std::fflush(messages);
 }
 
+// Only bytes that a header line can hold: an empty name makes a script no
+// resource compiler takes, and a control byte (a line feed above all) would
+// put lines of its own into the script.
+bool usable_resource_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+// The script being written, for a termination signal to clean up: filled in
+// before `writing` is set, read only while it is.
+struct unfinished_output {
+  system::file_handle file = system::no_file;
+  system::file_description description;
+  const system::path_char* path = nullptr;
+};
+unfinished_output unfinished;
+std::atomic<bool> writing{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads it");
+
+void set_unfinished_output(const text_writer& output, const system::path_char* path) {
+  unfinished.file = output.file();
+  unfinished.description = output.description();
+  unfinished.path = path;
+  writing.store(true);
+}
+
 }  // namespace
+
+void clean_up_on_termination() {
+  if (writing.load()) {
+    system::discard_written_file(unfinished.file, unfinished.description, unfinished.path);
+  }
+}
 
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages) {
   if (argc < 4) {
@@ -29,7 +66,7 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
     return exit_usage;
   }
   std::string rcdata_name;
-  if (!system::resource_name_bytes(argv[1], &rcdata_name)) {
+  if (!system::resource_name_bytes(argv[1], &rcdata_name) || !usable_resource_name(rcdata_name)) {
     print_line(messages, bad_name_line);
     return exit_usage;
   }
@@ -55,14 +92,20 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
   }
   text_writer& output = *opening.writer;
 
+  set_unfinished_output(output, outputfile);
   const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), *input, output);
   close_stream(*input);
-  const bool output_closed = close_stream(output) == 0;
-  if (result == conversion_result::complete && output_closed) return exit_success;
+  if (result == conversion_result::complete && output.flush()) {
+    writing.store(false);  // the script is whole: a signal now leaves it be
+    if (close_stream(output) == 0) return exit_success;
+  }
 
-  // Never leave half a script where a build would pick it up; a device or
-  // pipe is not ours to remove.
-  if (output.description().regular) system::calls().remove(outputfile);
+  // Never leave half a script where a build would pick it up. A failed close
+  // has already let go of the file: it is then known by its identity alone.
+  output.abandon();
+  system::discard_written_file(output.file(), output.description(), outputfile);
+  writing.store(false);
+  close_stream(output);
   if (result == conversion_result::read_failed) {
     system::print_message(messages, "Error reading INPUT file (", inputfile, ")! \n");
   } else {
@@ -77,8 +120,11 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
 #if defined(_WIN32)
 // The wide entry point: the arguments as Windows holds them, split by the C
 // runtime's usual rules, never passed through the ANSI code page.
-int wmain(int argc, wchar_t* argv[]) { return lorvex::run_command_line(argc, argv); }
+int wmain(int argc, wchar_t* argv[]) {
 #else
-int main(int argc, char* argv[]) { return lorvex::run_command_line(argc, argv); }
+int main(int argc, char* argv[]) {
 #endif
+  lorvex::system::prepare_process(lorvex::clean_up_on_termination);
+  return lorvex::run_command_line(argc, argv);
+}
 #endif

@@ -81,24 +81,38 @@ bool native_path(const wchar_t* typed, std::wstring* native) {
   return true;
 }
 
-bool open_handle(const wchar_t* path, DWORD access, DWORD disposition, file_handle* file) {
+HANDLE open_native(const std::wstring& native, DWORD access, DWORD disposition) {
+  return CreateFileW(native.c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+bool win32_open_for_reading(const wchar_t* path, file_handle* file) {
   std::wstring native;
   if (!native_path(path, &native)) return false;
-  HANDLE handle = CreateFileW(native.c_str(), access, share_all, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = open_native(native, GENERIC_READ, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE) return false;
   *file = reinterpret_cast<file_handle>(handle);
   return true;
 }
 
-bool win32_open_for_reading(const wchar_t* path, file_handle* file) {
-  return open_handle(path, GENERIC_READ, OPEN_EXISTING, file);
-}
-
 // OPEN_ALWAYS rather than CREATE_ALWAYS: an existing file keeps its attributes
-// (CREATE_ALWAYS would reset them and refuses hidden files).
+// (CREATE_ALWAYS would reset them and refuses hidden files). Delete access
+// lets an unfinished script be removed through this very handle; where the
+// file's permissions or another process's sharing refuse it, the file is
+// opened without it (and can then only be emptied). Others' sharing is the
+// same either way.
 bool win32_open_for_writing(const wchar_t* path, file_handle* file) {
-  return open_handle(path, GENERIC_WRITE, OPEN_ALWAYS, file);
+  std::wstring native;
+  if (!native_path(path, &native)) return false;
+  HANDLE handle = open_native(native, GENERIC_WRITE | DELETE, OPEN_ALWAYS);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    handle = open_native(native, GENERIC_WRITE, OPEN_ALWAYS);
+  }
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  *file = reinterpret_cast<file_handle>(handle);
+  return true;
 }
 
 void read_identity(HANDLE handle, file_description* description) {
@@ -133,19 +147,35 @@ bool win32_describe(file_handle file, file_description* description) {
   }
 }
 
-bool win32_describe_path(const wchar_t* path, file_description* description) {
+bool describe_native_path(const wchar_t* path, DWORD flags, file_description* description) {
   std::wstring native;
   // Opening a pipe or device path, even for attributes, can act on it: a
   // named pipe would take it as a client's connection.
   if (!native_path(path, &native) || has_prefix(native.c_str(), L"\\\\.\\")) return false;
   // Access 0 asks for attributes only; backup semantics lets a directory open too.
   HANDLE handle = CreateFileW(native.c_str(), 0, share_all | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   *description = file_description{};
-  read_identity(handle, description);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(handle, &info)) {
+    description->identified = true;
+    description->volume = info.dwVolumeSerialNumber;
+    description->index =
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    description->regular =
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  }
   CloseHandle(handle);
   return description->identified;
+}
+
+bool win32_describe_path(const wchar_t* path, file_description* description) {
+  return describe_native_path(path, 0, description);
+}
+
+bool win32_describe_link(const wchar_t* path, file_description* description) {
+  return describe_native_path(path, FILE_FLAG_OPEN_REPARSE_POINT, description);
 }
 
 bool win32_empty(file_handle file) {
@@ -174,7 +204,13 @@ io_result win32_write(file_handle file, const void* data, std::size_t size) {
 
 bool win32_close(file_handle file) { return CloseHandle(to_native(file)) != 0; }
 
-bool win32_remove(const wchar_t* path) {
+bool win32_remove(file_handle file, const wchar_t* path) {
+  if (file != no_file) {
+    // Deleted when the last handle closes: whatever path names by then.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(to_native(file), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+  }
   std::wstring native;
   return native_path(path, &native) && DeleteFileW(native.c_str()) != 0;
 }
@@ -185,6 +221,7 @@ const call_table& native_calls() {
       win32_open_for_writing,
       win32_describe,
       win32_describe_path,
+      win32_describe_link,
       win32_empty,
       win32_read,
       win32_write,
@@ -203,7 +240,30 @@ std::string to_utf8(const wchar_t* text) {
   return bytes;
 }
 
+void (*termination_cleanup)() = nullptr;
+HANDLE writing_thread = nullptr;
+
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  // This runs on a thread of its own: stop the writing one first, so that
+  // nothing reaches the file after the cleanup.
+  if (writing_thread != nullptr) SuspendThread(writing_thread);
+  termination_cleanup();
+  // As the default handler ends a console process for each of these events.
+  ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
+
 }  // namespace
+
+void prepare_process(void (*on_termination)()) {
+  termination_cleanup = on_termination;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &writing_thread,
+                  THREAD_SUSPEND_RESUME, FALSE, 0);
+  // A process started with Ctrl+C ignored never gets CTRL_C_EVENT here.
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
 bool resource_name_bytes(const wchar_t* argument, std::string* name) {
   const UINT code_page = GetACP();
@@ -255,6 +315,7 @@ void print_message(std::FILE* stream, const char* before, const wchar_t* path, c
 #else
 // ---------------------------------------------------------------- POSIX block
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -315,6 +376,13 @@ bool posix_describe_path(const char* path, file_description* description) {
   return true;
 }
 
+bool posix_describe_link(const char* path, file_description* description) {
+  struct stat status {};
+  if (::lstat(path, &status) != 0) return false;
+  fill_description(status, description);  // a link is left undescribed: not regular
+  return true;
+}
+
 bool posix_empty(file_handle file) {
   int result = 0;
   do {
@@ -339,7 +407,7 @@ io_result posix_write(file_handle file, const void* data, std::size_t size) {
 // gone, and a retry could close one that another thread just opened.
 bool posix_close(file_handle file) { return ::close(static_cast<int>(file)) == 0; }
 
-bool posix_remove(const char* path) { return ::unlink(path) == 0; }
+bool posix_remove(file_handle, const char* path) { return ::unlink(path) == 0; }
 
 const call_table& native_calls() {
   static const call_table table = {
@@ -347,6 +415,7 @@ const call_table& native_calls() {
       posix_open_for_writing,
       posix_describe,
       posix_describe_path,
+      posix_describe_link,
       posix_empty,
       posix_read,
       posix_write,
@@ -356,7 +425,40 @@ const call_table& native_calls() {
   return table;
 }
 
+void (*termination_cleanup)() = nullptr;
+
+extern "C" void on_termination_signal(int signal_number) {
+  termination_cleanup();
+  // Ends the process as the signal would have: a caller (make, a shell) sees
+  // death by this signal. It is delivered once this handler returns.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+bool is_ignored(int signal_number) {
+  struct sigaction current {};
+  return ::sigaction(signal_number, nullptr, &current) == 0 &&
+         (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+}
+
 }  // namespace
+
+void prepare_process(void (*on_termination)()) {
+  termination_cleanup = on_termination;
+  struct sigaction current {};
+  if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+      current.sa_handler == SIG_DFL) {
+    ::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG
+  }
+  constexpr int termination_signals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction action {};
+  action.sa_handler = on_termination_signal;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal_number : termination_signals) ::sigaddset(&action.sa_mask, signal_number);
+  for (const int signal_number : termination_signals) {
+    if (!is_ignored(signal_number)) ::sigaction(signal_number, &action, nullptr);
+  }
+}
 
 bool resource_name_bytes(const char* argument, std::string* name) {
   *name = argument;
@@ -379,6 +481,17 @@ namespace lorvex::system {
 call_table& calls() {
   static call_table table = native_calls();
   return table;
+}
+
+void discard_written_file(file_handle file, const file_description& written,
+                          const path_char* path) {
+  if (!written.regular) return;  // a device or pipe is not ours to empty or remove
+  // Emptied first, so that even a file that cannot be removed holds no half script.
+  if (file != no_file) calls().empty(file);
+  file_description named;
+  if (calls().describe_link(path, &named) && named.regular && same_file(named, written)) {
+    calls().remove(file, path);
+  }
 }
 
 }  // namespace lorvex::system

@@ -46,7 +46,11 @@ struct io_result {
   std::size_t count;  // bytes moved when status is done; 0 means end of file on a read
 };
 
-// Each entry makes one attempt and reports it; none retries or loops.
+// A handle that names no open file.
+constexpr file_handle no_file = -1;
+
+// Each entry makes one attempt and reports it; none retries or loops. The
+// entries used by discard_written_file are async-signal-safe on POSIX.
 struct call_table {
   bool (*open_for_reading)(const path_char* path, file_handle* file);
   // Opens for writing from the start, creating a missing file with mode 0644
@@ -57,16 +61,36 @@ struct call_table {
   // Describes what path names now, without opening it for reading or writing.
   // Fails where such a look would itself act (a Windows pipe or device path).
   bool (*describe_path)(const path_char* path, file_description* description);
+  // Describes the directory entry path itself: a symbolic link (or another
+  // reparse point) is described as such, never followed, and is not regular.
+  bool (*describe_link)(const path_char* path, file_description* description);
   bool (*empty)(file_handle file);
   io_result (*read)(file_handle file, void* buffer, std::size_t size);
   io_result (*write)(file_handle file, const void* data, std::size_t size);
   bool (*close)(file_handle file);
-  bool (*remove)(const path_char* path);
+  // Removes the open file when file is given (on Windows through the handle,
+  // which needs the delete access that the output's open asks for where it
+  // may), otherwise by path.
+  bool (*remove)(file_handle file, const path_char* path);
 };
 
 // The table every stream uses, filled in by the platform block; tests may
 // overwrite its entries.
 call_table& calls();
+
+// Undoes an unfinished output: empties the file through its handle (when
+// still open), then removes it if path still names that very file directly,
+// not through a link and not a file put there since. A device or pipe is
+// never touched. Async-signal-safe on POSIX.
+void discard_written_file(file_handle file, const file_description& written, const path_char* path);
+
+// Sets up the process before any file is opened. A write past a file-size
+// limit then fails and is reported instead of killing the process (SIGXFSZ
+// ignored unless the caller catches it). SIGINT, SIGTERM and SIGHUP (on
+// Windows Ctrl+C, Ctrl+Break and a closed console) call on_termination and
+// then end the process as the signal would; one the process was started
+// with ignored stays ignored. on_termination must be async-signal-safe.
+void prepare_process(void (*on_termination)());
 
 // The resource name as the bytes the script holds: on Windows the argument in
 // the ANSI code page. False when that code page cannot hold it exactly.

@@ -263,10 +263,15 @@ bool commit_output(text_writer& writer, std::size_t count, std::size_t line_ends
   return true;
 }
 
+bool text_writer::flush() {
+  if (!failed_ && pending_size_ > 0) write_out(pending_size_, true);
+  return !failed_;
+}
+
 int close_stream(text_writer& writer) {
   if (!writer.open_) return -1;
+  writer.flush();
   writer.open_ = false;
-  if (!writer.failed_ && writer.pending_size_ > 0) writer.write_out(writer.pending_size_, true);
   const bool closed = system::calls().close(writer.file_);
   return closed && !writer.failed_ ? 0 : -1;
 }

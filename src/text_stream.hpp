@@ -62,6 +62,12 @@ class text_writer {
   // True once a write-out failed; the stream takes no more characters.
   bool failed() const { return failed_; }
   const system::file_description& description() const { return description_; }
+  // The open file, or system::no_file once closed.
+  system::file_handle file() const { return open_ ? file_ : system::no_file; }
+  // Writes out everything handed over so far; false if any write-out failed.
+  bool flush();
+  // Drops what is not written out yet: closing then writes nothing more.
+  void abandon() { pending_size_ = held_ = 0; }
 
  private:
   text_writer(system::file_handle file, const system::file_description& description);

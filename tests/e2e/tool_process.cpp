@@ -55,10 +55,10 @@ std::string message(const std::string& text) {
   return translated;
 }
 
-run_result run_process(const std::vector<std::string>& command, const run_options& options) {
-  temp_dir capture;
-  const std::string out_path = capture / "stdout";
-  const std::string err_path = capture / "stderr";
+running_process::running_process(const std::vector<std::string>& command,
+                                 const run_options& options) {
+  const std::string out_path = capture_ / "stdout";
+  const std::string err_path = capture_ / "stderr";
   int feed[2] = {-1, -1};
   if (options.stdin_data != nullptr && ::pipe(feed) != 0) throw std::runtime_error("pipe");
 
@@ -68,11 +68,12 @@ run_result run_process(const std::vector<std::string>& command, const run_option
     if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) child_fails("chdir");
     ::umask(static_cast<mode_t>(options.umask));
     if (options.file_size_limit >= 0) {
-      ::signal(SIGXFSZ, SIG_IGN);  // so an over-long write fails with EFBIG instead
+      ::signal(SIGXFSZ, SIG_DFL);  // the tool must not be killed by it
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) child_fails("setrlimit");
     }
+    for (const int ignored : options.ignored_signals) ::signal(ignored, SIG_IGN);
     int in = feed[0];
     if (in < 0) in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -89,6 +90,7 @@ run_result run_process(const std::vector<std::string>& command, const run_option
     ::execvp(argv[0], argv.data());
     child_fails("exec");
   }
+  pid_ = child;
 
   if (options.stdin_data != nullptr) {
     ::close(feed[0]);
@@ -106,16 +108,24 @@ run_result run_process(const std::vector<std::string>& command, const run_option
     ::close(feed[1]);
     ::signal(SIGPIPE, previous);
   }
+}
 
+run_result running_process::finish() {
   int wait_status = 0;
-  while (::waitpid(child, &wait_status, 0) < 0) {
+  while (::waitpid(pid_, &wait_status, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid");
   }
   run_result result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  result.out = read_file(capture_ / "stdout");
+  result.err = read_file(capture_ / "stderr");
   return result;
+}
+
+run_result run_process(const std::vector<std::string>& command, const run_options& options) {
+  running_process process(command, options);
+  return process.finish();
 }
 
 run_result run_tool(const std::vector<std::string>& arguments, const run_options& options) {

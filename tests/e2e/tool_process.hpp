@@ -11,17 +11,47 @@
 
 namespace lorvex::e2e {
 
+// A fresh directory, removed with its contents at the end of the scope.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
 struct run_options {
   std::string directory;  // working directory; empty keeps the current one
   int umask = 022;
-  long file_size_limit = -1;                // bytes, set with setrlimit in the child
+  long file_size_limit = -1;  // bytes, set with setrlimit (SIGXFSZ left at its default)
   const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise /dev/null
+  std::vector<int> ignored_signals{};       // ignored from the start, as a caller may
 };
 
 struct run_result {
   int status = -1;  // the exit status, or -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
   std::string out;
   std::string err;
+};
+
+// A process started and not yet waited for; its output goes to files.
+class running_process {
+ public:
+  running_process(const std::vector<std::string>& command, const run_options& options);
+  running_process(const running_process&) = delete;
+  running_process& operator=(const running_process&) = delete;
+  int pid() const { return pid_; }
+  run_result finish();  // waits for the end
+
+ private:
+  temp_dir capture_;
+  int pid_ = -1;
 };
 
 // The tool's command line: the emulator, if any, then the executable.
@@ -39,20 +69,6 @@ run_result run_tool(const std::vector<std::string>& arguments, const run_options
 
 // A message as the tool prints it: LF, or CR LF from a Windows build.
 std::string message(const std::string& text);
-
-// A fresh directory, removed with its contents at the end of the scope.
-class temp_dir {
- public:
-  temp_dir();
-  ~temp_dir();
-  temp_dir(const temp_dir&) = delete;
-  temp_dir& operator=(const temp_dir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

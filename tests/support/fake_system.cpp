@@ -40,6 +40,12 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
 
 bool fake_describe_path(const system::path_char*, system::file_description*) { return false; }
 
+bool fake_describe_link(const system::path_char*, system::file_description* description) {
+  // The output path names the output, or another file put there since.
+  fake_describe(current->output_path_replaced ? 99 : fake_output_handle, description);
+  return true;
+}
+
 bool fake_empty(system::file_handle) {
   current->emptied = true;
   current->written.clear();
@@ -83,7 +89,8 @@ bool fake_close(system::file_handle file) {
   return !(file == fake_output_handle && current->fail_output_close);
 }
 
-bool fake_remove(const system::path_char*) {
+bool fake_remove(system::file_handle, const system::path_char*) {
+  if (current->removal_refused) return false;
   current->output_removed = true;
   return true;
 }
@@ -97,6 +104,7 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_open_for_writing,
       fake_describe,
       fake_describe_path,
+      fake_describe_link,
       fake_empty,
       fake_read,
       fake_write,

@@ -47,6 +47,10 @@ struct fake_system {
   bool fail_output_close = false;
   bool output_removed = false;
   bool emptied = false;
+  // What the output path names when the tool looks before removing: another
+  // file put there since, and whether removing is refused.
+  bool output_path_replaced = false;
+  bool removal_refused = false;
 
   std::size_t input_offset = 0;
 };

@@ -119,6 +119,35 @@ TEST(CommandLine, OutputThatIsNotARegularFileIsNeverRemoved) {
   EXPECT_FALSE(fake.output_removed);
 }
 
+// After a failed write, the file written is emptied through its handle; it is
+// removed only when the path still names it and the removal is allowed.
+TEST(FailureInjection, CleanupEmptiesItsOwnFileAndRemovesOnlyThat) {
+  struct cleanup_case {
+    const char* what;
+    void (*arrange)(fake_system&);
+    bool emptied;
+    bool removed;
+  };
+  const cleanup_case cases[] = {
+      {"the path still names the file", [](fake_system&) {}, true, true},
+      {"another file was put at the path", [](fake_system& f) { f.output_path_replaced = true; },
+       true, false},
+      {"the removal is refused", [](fake_system& f) { f.removal_refused = true; }, true, false},
+      {"a device", [](fake_system& f) { f.output_regular = false; }, false, false},
+  };
+  for (const cleanup_case& c : cases) {
+    fake_system fake;
+    fake.input = std::string(20000, 'x');
+    fake.failing_write = 1;  // the first block is out, the second fails
+    c.arrange(fake);
+    const run_outcome outcome = run(fake);
+    EXPECT_EQ(outcome.messages, "Error writing OUTPUT file (out.rc)! \n") << c.what;
+    EXPECT_EQ(outcome.status, exit_failure) << c.what;
+    EXPECT_EQ(fake.written.empty(), c.emptied) << c.what;
+    EXPECT_EQ(fake.output_removed, c.removed) << c.what;
+  }
+}
+
 TEST(CommandLine, ReadFailureWinsOverALaterWriteFailure) {
   fake_system fake;
   fake.input = std::string(10000, 'x');

@@ -1,0 +1,224 @@
+// What a failed or interrupted run leaves behind: only the file lorvex itself
+// wrote is emptied and removed, never a link, a file put in its place, or
+// another program's file; a file-size limit and termination signals take the
+// same road; and an unusable resource name is refused before anything opens.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "tool_process.hpp"
+
+namespace lorvex::e2e {
+namespace {
+
+#define SKIP_ON_WINDOWS_BUILD(why) \
+  if (tool_is_windows_build()) GTEST_SKIP() << "not on the Windows build: " << (why)
+
+bool is_symlink(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+long size_of(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_size) : -1;
+}
+
+// Waits until the tool has written its first block to path.
+bool wait_for_first_write_out(const std::string& path) {
+  for (int waited = 0; waited < 1000; ++waited) {
+    if (size_of(path) > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Feeds a FIFO; a reader that has ended (after a failure) is no error here.
+void write_all(int fd, const std::string& data) {
+  void (*previous)(int) = ::signal(SIGPIPE, SIG_IGN);
+  for (std::size_t at = 0; at < data.size();) {
+    const ssize_t put = ::write(fd, data.data() + at, data.size() - at);
+    if (put <= 0) break;
+    at += static_cast<std::size_t>(put);
+  }
+  ::signal(SIGPIPE, previous);
+}
+
+std::string lines(std::size_t bytes) {
+  std::string text;
+  while (text.size() < bytes) text += "a line of text\n";
+  return text;
+}
+
+TEST(FailureCleanup, OnlyTheFileWrittenIsEmptiedAndRemoved) {
+  SKIP_ON_WINDOWS_BUILD("symbolic links and /proc are POSIX objects");
+  const char* const failing = "/proc/self/mem";  // opens, then fails to read
+  if (::access(failing, R_OK) != 0) GTEST_SKIP() << failing << " is not readable here";
+  const std::string reading = std::string("Error reading INPUT file (") + failing + ")! \n";
+  struct cleanup_case {
+    const char* what;
+    std::function<void(const temp_dir&)> setup;
+    std::function<void(const temp_dir&, const run_result&)> check;
+  };
+  const cleanup_case cases[] = {
+      {"a plain file is removed", [](const temp_dir& dir) { write_file(dir / "out.rc", "old"); },
+       [](const temp_dir& dir, const run_result&) { EXPECT_FALSE(file_exists(dir / "out.rc")); }},
+      {"a link stays, its target is emptied",
+       [](const temp_dir& dir) {
+         write_file(dir / "real.rc", "old script");
+         ASSERT_EQ(::symlink("real.rc", (dir / "out.rc").c_str()), 0);
+       },
+       [](const temp_dir& dir, const run_result&) {
+         EXPECT_TRUE(is_symlink(dir / "out.rc"));
+         EXPECT_EQ(read_file(dir / "real.rc"), "");
+       }},
+      {"a dangling link stays, the file made through it is empty",
+       [](const temp_dir& dir) { ASSERT_EQ(::symlink("made.rc", (dir / "out.rc").c_str()), 0); },
+       [](const temp_dir& dir, const run_result&) {
+         EXPECT_TRUE(is_symlink(dir / "out.rc"));
+         EXPECT_EQ(size_of(dir / "made.rc"), 0);
+       }},
+      {"a link to standard output stays",
+       [](const temp_dir& dir) {
+         ASSERT_EQ(::symlink("/proc/self/fd/1", (dir / "out.rc").c_str()), 0);
+       },
+       [](const temp_dir& dir, const run_result&) { EXPECT_TRUE(is_symlink(dir / "out.rc")); }},
+  };
+  for (const cleanup_case& c : cases) {
+    temp_dir dir;
+    c.setup(dir);
+    const run_result result = run_tool({"N", failing, "out.rc"}, {dir.path()});
+    // With standard output as the script, the message is all it holds after.
+    EXPECT_EQ(result.out, reading) << c.what;
+    EXPECT_EQ(result.status, 1) << c.what;
+    c.check(dir, result);
+  }
+}
+
+// A FIFO input that the test feeds, so that it can act while lorvex runs.
+class fed_run {
+ public:
+  fed_run(const temp_dir& dir, const run_options& options)
+      : fifo_((mkfifo_or_fail(dir / "in.fifo"), dir / "in.fifo")),
+        process_(tool_command_with({"N", "in.fifo", "out.rc"}), options),
+        feed_(::open(fifo_.c_str(), O_WRONLY)) {}
+  ~fed_run() { close_feed(); }
+  fed_run(const fed_run&) = delete;
+  fed_run& operator=(const fed_run&) = delete;
+
+  void feed(const std::string& text) const { write_all(feed_, text); }
+  void close_feed() {
+    if (feed_ >= 0) ::close(feed_);
+    feed_ = -1;
+  }
+  int pid() const { return process_.pid(); }
+  run_result finish() {
+    close_feed();
+    return process_.finish();
+  }
+
+ private:
+  static void mkfifo_or_fail(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
+  }
+  static std::vector<std::string> tool_command_with(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = tool_command();
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+  }
+
+  std::string fifo_;
+  running_process process_;
+  int feed_;
+};
+
+TEST(FailureCleanup, AFileRenamedOntoTheOutputPathIsLeftAlone) {
+  SKIP_ON_WINDOWS_BUILD("FIFOs and setrlimit are POSIX");
+  temp_dir dir;
+  run_options options{dir.path()};
+  options.file_size_limit = 20000;
+  fed_run run(dir, options);
+  run.feed(lines(10000));
+  ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc"));
+  write_file(dir / "other.rc", "another program's file");
+  ASSERT_EQ(std::rename((dir / "other.rc").c_str(), (dir / "out.rc").c_str()), 0);
+  run.feed(lines(100000));  // past the limit: a write fails
+  const run_result result = run.finish();
+  EXPECT_EQ(result.out, "Error writing OUTPUT file (out.rc)! \n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(read_file(dir / "out.rc"), "another program's file");
+}
+
+TEST(FailureCleanup, TerminationSignalsRemoveTheScriptAndEndTheToolBySignal) {
+  SKIP_ON_WINDOWS_BUILD("POSIX signals; without a console, Wine sends no Ctrl+C event");
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    temp_dir dir;
+    fed_run run(dir, {dir.path()});
+    run.feed(lines(100000));
+    ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc")) << signal_number;
+    ASSERT_EQ(::kill(run.pid(), signal_number), 0);
+    const run_result result = run.finish();
+    EXPECT_EQ(result.signal, signal_number);
+    EXPECT_EQ(result.out, "") << signal_number;
+    EXPECT_FALSE(file_exists(dir / "out.rc")) << signal_number;
+  }
+}
+
+TEST(FailureCleanup, ASignalIgnoredByTheCallerStaysIgnored) {
+  SKIP_ON_WINDOWS_BUILD("POSIX signals and FIFOs");
+  temp_dir dir;
+  run_options options{dir.path()};
+  options.ignored_signals = {SIGTERM};
+  fed_run run(dir, options);
+  run.feed(lines(100000));
+  ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc"));
+  ASSERT_EQ(::kill(run.pid(), SIGTERM), 0);
+  run.feed("last\n");
+  const run_result result = run.finish();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.signal, 0);
+  const std::string script = read_file(dir / "out.rc");
+  EXPECT_NE(script.find("\"last\\n\",\r\n\"\\0\",\r\nEND\r\n"), std::string::npos);
+}
+
+TEST(ResourceName, UnusableNamesAreRefusedBeforeAnythingOpens) {
+  temp_dir dir;
+  write_file(dir / "in.txt", "x\n");
+  write_file(dir / "kept.rc", "precious");
+  const std::string refused = message("Error: rcdata_name cannot be used as a resource name! \n");
+  for (const char* const name : {"", "A\nEND", "A\x01", "\x1f", "A\x7f"}) {
+    for (const std::string output : {"new.rc", "kept.rc"}) {
+      const run_result result = run_tool({name, "in.txt", output}, {dir.path()});
+      EXPECT_EQ(result.out, refused) << "name of " << std::strlen(name) << " bytes";
+      EXPECT_EQ(result.status, 2);
+    }
+  }
+  EXPECT_FALSE(file_exists(dir / "new.rc"));
+  EXPECT_EQ(read_file(dir / "kept.rc"), "precious");
+}
+
+TEST(ResourceName, OtherNamesAreWrittenAsGiven) {
+  temp_dir dir;
+  write_file(dir / "in.txt", "x\n");
+  std::vector<std::string> names = {"\"HELP TEXT\"", "42", "HELP_TEXT", "#"};
+  if (!tool_is_windows_build()) names.push_back("NAME_\xe9\xff");  // 8-bit bytes, as they are
+  for (const std::string& name : names) {
+    const run_result result = run_tool({name, "in.txt", "out.rc"}, {dir.path()});
+    EXPECT_EQ(result.status, 0) << name;
+    EXPECT_EQ(read_file(dir / "out.rc"),
+              name + " RCDATA\r\nBEGIN\r\n\"x\\n\",\r\n\"\\0\",\r\nEND\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace lorvex::e2e
