@@ -4,8 +4,11 @@
 # `dd bs=4K` copying the same file: the same 4096-byte reads and writes with
 # no work per byte. Also reports lorvex's peak resident memory.
 #
-#   bench/run.sh [path/to/lorvex]
+#   bench/run.sh [path/to/lorvex [path/to/baseline/lorvex]]
 #
+# A baseline, such as the build of an earlier commit, is measured in the same
+# turns and reported on a line of its own, so that a change is compared with
+# what came before under the same conditions.
 # Environment: SIZES_MIB (default "1 128"), RUNS per command (default 9),
 # BENCH_DIR for the data (default: a temporary directory under TMPDIR, on disk
 # like a build tree; removed afterwards). The two commands take turns, each
@@ -17,6 +20,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${1:-$here/../build/default/lorvex}
+baseline=${2:-}
 sizes=${SIZES_MIB:-1 128}
 runs=${RUNS:-9}
 max_ratio=${MAX_RATIO:-1.5}
@@ -92,16 +96,25 @@ printf '%-8s %12s %12s %8s %14s\n' "input" "lorvex cpu" "dd cpu" "ratio" "lorvex
 for mib in $sizes; do
   text=$work/text-${mib}MiB.txt
   generate "$mib" "$text"
-  tool_cpu="" dd_cpu="" tool_rss=0
+  tool_cpu="" dd_cpu="" tool_rss=0 base_cpu="" base_rss=0
   for ((i = 0; i < runs; i++)); do
     read -r cpu rss < <(measure_once "$work/out.rc" "$tool" BENCH_TEXT "$text" "$work/out.rc")
     tool_cpu=$(least "$cpu" "$tool_cpu")
     ((rss > tool_rss)) && tool_rss=$rss
+    if [[ -n $baseline ]]; then
+      read -r cpu rss < <(measure_once "$work/out.rc" "$baseline" BENCH_TEXT "$text" "$work/out.rc")
+      base_cpu=$(least "$cpu" "$base_cpu")
+      ((rss > base_rss)) && base_rss=$rss
+    fi
     read -r cpu _ < <(measure_once "$work/copy.txt" dd if="$text" of="$work/copy.txt" bs=4K status=none)
     dd_cpu=$(least "$cpu" "$dd_cpu")
   done
   ratio=$(awk -v a="$tool_cpu" -v b="$dd_cpu" 'BEGIN { if (b > 0) printf "%.3fx", a / b; else print "n/a" }')
   printf '%-8s %11ss %11ss %8s %11s KiB\n' "${mib} MiB" "$tool_cpu" "$dd_cpu" "$ratio" "$tool_rss"
+  if [[ -n $baseline ]]; then
+    base_ratio=$(awk -v a="$base_cpu" -v b="$dd_cpu" 'BEGIN { if (b > 0) printf "%.3fx", a / b; else print "n/a" }')
+    printf '%-8s %11ss %12s %8s %11s KiB  (baseline)\n' "" "$base_cpu" "" "$base_ratio" "$base_rss"
+  fi
   if ((tool_rss >= max_rss_kib)); then
     echo "  peak memory ${tool_rss} KiB is not under ${max_rss_kib} KiB" >&2
     status=1

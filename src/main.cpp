@@ -1,11 +1,10 @@
 // Checks the command line, opens both files, runs the conversion and turns
-// every failure into one message on standard output and a non-zero status.
-// It never leaves a damaged file behind: the input is never written, and an
-// incomplete script in a regular file is removed.
+// every failure into one message on standard output and a non-zero status,
+// never leaving a damaged file behind.
 #include "main.hpp"
 
+#include <algorithm>
 #include <atomic>
-#include <string>
 
 #include "rcdata_writer.hpp"
 #include "text_stream.hpp"
@@ -17,57 +16,41 @@ namespace {
 constexpr char usage_line[] = "Usage: lorvex rcdata_name inputfile outputfile \n";
 constexpr char bad_name_line[] = "Error: rcdata_name cannot be used as a resource name! \n";
 
-void print_line(std::FILE* messages, const char* line) {
-  std::fputs(line, messages);
-  std::fflush(messages);
-}
+constexpr system::path_char no_path[] = {0};
 
 // Only bytes that a header line can hold: an empty name makes a script no
 // resource compiler takes, and a control byte (a line feed above all) would
 // put lines of its own into the script.
 bool usable_resource_name(const std::string& name) {
-  if (name.empty()) return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return false;
-  }
-  return true;
+  return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
 }
 
-// The script being written, for a termination signal to clean up: filled in
-// before `writing` is set, read only while it is.
-struct unfinished_output {
-  system::file_handle file = system::no_file;
-  system::file_description description;
-  const system::path_char* path = nullptr;
-};
-unfinished_output unfinished;
-std::atomic<bool> writing{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads it");
-
-void set_unfinished_output(const text_writer& output, const system::path_char* path) {
-  unfinished.file = output.file();
-  unfinished.description = output.description();
-  unfinished.path = path;
-  writing.store(true);
-}
+// The script being written, for a termination signal to clean up: the path
+// is set first, the output while the script is unfinished.
+const system::path_char* unfinished_path = nullptr;
+std::atomic<const text_writer*> unfinished_output{nullptr};
+static_assert(std::atomic<const text_writer*>::is_always_lock_free, "a signal handler reads it");
 
 }  // namespace
 
 void clean_up_on_termination() {
-  if (writing.load()) {
-    system::discard_written_file(unfinished.file, unfinished.description, unfinished.path);
+  if (const text_writer* output = unfinished_output.load()) {
+    system::discard_written_file(output->file(), output->description(), unfinished_path);
   }
 }
 
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages) {
   if (argc < 4) {
-    print_line(messages, usage_line);
+    system::print_message(messages, "Usage: lorvex rcdata_name inputfile outputfile ", no_path,
+                          "\n");
     return exit_usage;
   }
   std::string rcdata_name;
   if (!system::resource_name_bytes(argv[1], &rcdata_name) || !usable_resource_name(rcdata_name)) {
-    print_line(messages, bad_name_line);
+    system::print_message(messages, "Error: rcdata_name cannot be used as a resource name! ",
+                          no_path, "\n");
     return exit_usage;
   }
   const system::path_char* const inputfile = argv[2];
@@ -75,37 +58,39 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
 
   // The output is touched only once the input is known to be readable, so a
   // mistyped input path never costs the user the file named as output.
-  std::optional<text_reader> input = open_text_reader(inputfile);
-  if (!input) {
+  text_reader input;
+  if (!input.open(inputfile)) {
     system::print_message(messages, "Error opening INPUT file (", inputfile, ")! \n");
     return exit_failure;
   }
-  writer_opening opening = open_text_writer(outputfile, &input->description());
-  if (opening.refused_same_file) {
+  text_writer output;
+  const text_writer::opening opening = output.open(outputfile, &input.description());
+  if (opening == text_writer::opening::same_file) {
     system::print_message(messages, "Error: INPUT and OUTPUT are the same file (", outputfile,
                           ")! \n");
     return exit_failure;
   }
-  if (!opening.writer) {
+  if (opening == text_writer::opening::failed) {
     system::print_message(messages, "Error opening OUTPUT file (", outputfile, ")! \n");
     return exit_failure;
   }
-  text_writer& output = *opening.writer;
 
-  set_unfinished_output(output, outputfile);
-  const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), *input, output);
-  close_stream(*input);
-  if (result == conversion_result::complete && output.flush()) {
-    writing.store(false);  // the script is whole: a signal now leaves it be
-    if (close_stream(output) == 0) return exit_success;
+  unfinished_path = outputfile;
+  unfinished_output.store(&output);
+  const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), input, output);
+  input.close();
+  // A failed final write-out leaves the file open, so that it can be emptied.
+  if (result == conversion_result::complete && output.flush() && output.close() == 0) {
+    unfinished_output.store(nullptr);
+    return exit_success;
   }
 
   // Never leave half a script where a build would pick it up. A failed close
   // has already let go of the file: it is then known by its identity alone.
   output.abandon();
   system::discard_written_file(output.file(), output.description(), outputfile);
-  writing.store(false);
-  close_stream(output);
+  unfinished_output.store(nullptr);
+  output.close();
   if (result == conversion_result::read_failed) {
     system::print_message(messages, "Error reading INPUT file (", inputfile, ")! \n");
   } else {

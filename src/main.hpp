@@ -1,8 +1,6 @@
 // The command-line entry: lorvex rcdata_name inputfile outputfile.
 #pragma once
 
-#include <cstdio>
-
 #include "system_file.hpp"
 
 namespace lorvex {

@@ -1,8 +1,7 @@
-// The tool's one contact with the operating system's files: open, describe,
-// empty, read, write, close and remove. A POSIX block and a Win32 block in
-// system_file.cpp fill in the same call table; everything above it (buffering,
-// line-end translation, retries) is written once. Tests replace entries of the
-// table to inject failures.
+// The tool's one contact with the operating system: a POSIX block and a Win32
+// block in system_file.cpp fill in the same call table, so that buffering and
+// retries above it are written once, and tests replace its entries to inject
+// failures. Also the process set-up, the resource name and the messages.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +11,8 @@
 
 namespace lorvex::system {
 
-// Paths and arguments go to the system exactly as it delivered them: bytes on
-// POSIX, UTF-16 on Windows, where the narrow forms pass through the ANSI code
-// page and its lookalike ("best fit") mapping.
+// Paths and arguments as the system delivers them: bytes on POSIX, UTF-16 on
+// Windows, whose narrow forms go through the ANSI code page and its lookalikes.
 #if defined(_WIN32)
 using path_char = wchar_t;
 #else
@@ -49,8 +47,8 @@ struct io_result {
 // A handle that names no open file.
 constexpr file_handle no_file = -1;
 
-// Each entry makes one attempt and reports it; none retries or loops. The
-// entries used by discard_written_file are async-signal-safe on POSIX.
+// Each entry makes one attempt; a failed open leaves *file as it was, or
+// no_file. Those that discard_written_file uses are async-signal-safe on POSIX.
 struct call_table {
   bool (*open_for_reading)(const path_char* path, file_handle* file);
   // Opens for writing from the start, creating a missing file with mode 0644
@@ -58,38 +56,31 @@ struct call_table {
   bool (*open_for_writing)(const path_char* path, file_handle* file);
   // Fails for anything that is not a disk file, pipe or character device.
   bool (*describe)(file_handle file, file_description* description);
-  // Describes what path names now, without opening it for reading or writing.
-  // Fails where such a look would itself act (a Windows pipe or device path).
-  bool (*describe_path)(const path_char* path, file_description* description);
-  // Describes the directory entry path itself: a symbolic link (or another
-  // reparse point) is described as such, never followed, and is not regular.
-  bool (*describe_link)(const path_char* path, file_description* description);
+  // Describes what path names now, without opening it for reading or
+  // writing: through a final symbolic link, or (follow_link false) the link
+  // itself, never regular. Fails where a look would act (a Windows pipe).
+  bool (*describe_path)(const path_char* path, bool follow_link, file_description* description);
   bool (*empty)(file_handle file);
   io_result (*read)(file_handle file, void* buffer, std::size_t size);
   io_result (*write)(file_handle file, const void* data, std::size_t size);
   bool (*close)(file_handle file);
-  // Removes the open file when file is given (on Windows through the handle,
-  // which needs the delete access that the output's open asks for where it
-  // may), otherwise by path.
+  // Removes file, or what path names when it is no_file (POSIX: always path;
+  // Windows: through the handle, where its open got delete access).
   bool (*remove)(file_handle file, const path_char* path);
 };
 
-// The table every stream uses, filled in by the platform block; tests may
-// overwrite its entries.
+// The table every stream uses; tests may overwrite its entries.
 call_table& calls();
 
-// Undoes an unfinished output: empties the file through its handle (when
-// still open), then removes it if path still names that very file directly,
-// not through a link and not a file put there since. A device or pipe is
-// never touched. Async-signal-safe on POSIX.
+// Undoes an unfinished output: empties the file through its handle, if open,
+// and removes it if path still names that very file directly (no link, no
+// file put there since); never a device or pipe. Async-signal-safe on POSIX.
 void discard_written_file(file_handle file, const file_description& written, const path_char* path);
 
-// Sets up the process before any file is opened. A write past a file-size
-// limit then fails and is reported instead of killing the process (SIGXFSZ
-// ignored unless the caller catches it). SIGINT, SIGTERM and SIGHUP (on
-// Windows Ctrl+C, Ctrl+Break and a closed console) call on_termination and
-// then end the process as the signal would; one the process was started
-// with ignored stays ignored. on_termination must be async-signal-safe.
+// Before any file is opened: a write past a file-size limit is to fail, not
+// kill (SIGXFSZ ignored unless caught); SIGINT, SIGTERM, SIGHUP (Ctrl+C,
+// Ctrl+Break, a closed console) not ignored by the caller are to call the
+// async-signal-safe on_termination, then end the process as they would.
 void prepare_process(void (*on_termination)());
 
 // The resource name as the bytes the script holds: on Windows the argument in

@@ -62,11 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake.input.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
   {
     lorvex::testing::fake_system_scope scope(fake);
-    std::optional<lorvex::text_reader> reader = lorvex::open_text_reader(LORVEX_PATH("in"));
-    lorvex::writer_opening opening = lorvex::open_text_writer(LORVEX_PATH("out"));
-    if (lorvex::convert_to_rcdata("FUZZ", *reader, *opening.writer) !=
-            lorvex::conversion_result::complete ||
-        lorvex::close_stream(*opening.writer) != 0) {
+    lorvex::text_reader reader;
+    lorvex::text_writer writer;
+    reader.open(LORVEX_PATH("in"));
+    writer.open(LORVEX_PATH("out"));
+    if (lorvex::convert_to_rcdata("FUZZ", reader, writer) != lorvex::conversion_result::complete ||
+        writer.close() != 0) {
       property_broken("a conversion without failures did not complete", fake.written);
     }
   }

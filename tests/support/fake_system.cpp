@@ -26,8 +26,9 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
   *description = system::file_description{};
   description->identified = true;
   description->volume = 7;
-  description->index = static_cast<std::uint64_t>(file);
-  if (file == fake_input_handle) {
+  description->index = static_cast<std::uint64_t>(
+      file == fake_output_handle && current->output_is_input ? fake_input_handle : file);
+  if (file == fake_input_handle || (file == fake_output_handle && current->output_is_input)) {
     description->kind = current->input_kind;
     description->regular = current->input_kind == system::file_kind::disk;
   } else {
@@ -38,10 +39,11 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
   return true;
 }
 
-bool fake_describe_path(const system::path_char*, system::file_description*) { return false; }
-
-bool fake_describe_link(const system::path_char*, system::file_description* description) {
-  // The output path names the output, or another file put there since.
+bool fake_describe_path(const system::path_char*, bool follow_link,
+                        system::file_description* description) {
+  // Before the open, the path cannot be looked at; before a removal, it names
+  // the output, or another file put there since.
+  if (follow_link) return false;
   fake_describe(current->output_path_replaced ? 99 : fake_output_handle, description);
   return true;
 }
@@ -104,7 +106,6 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_open_for_writing,
       fake_describe,
       fake_describe_path,
-      fake_describe_link,
       fake_empty,
       fake_read,
       fake_write,

@@ -45,6 +45,7 @@ struct fake_system {
   bool output_openable = true;
   bool output_opened = false;
   bool fail_output_close = false;
+  bool output_is_input = false;  // the opened output turns out to be the input file
   bool output_removed = false;
   bool emptied = false;
   // What the output path names when the tool looks before removing: another

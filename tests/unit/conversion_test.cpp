@@ -15,15 +15,19 @@ using testing::fake_system;
 using testing::fake_system_scope;
 
 std::string convert(const std::string& input, const std::string& name = "HELP_TEXT",
-                    std::vector<std::size_t> read_sizes = {4096}) {
+                    std::vector<std::size_t> read_sizes = {4096},
+                    system::file_kind kind = system::file_kind::disk) {
   fake_system fake;
   fake.input = input;
   fake.read_sizes = std::move(read_sizes);
+  fake.input_kind = kind;
   fake_system_scope scope(fake);
-  std::optional<text_reader> reader = open_text_reader(LORVEX_PATH("help.txt"));
-  writer_opening opening = open_text_writer(LORVEX_PATH("help.rc"));
-  EXPECT_EQ(convert_to_rcdata(name.c_str(), *reader, *opening.writer), conversion_result::complete);
-  EXPECT_EQ(close_stream(*opening.writer), 0);
+  text_reader reader;
+  text_writer writer;
+  EXPECT_TRUE(reader.open(LORVEX_PATH("help.txt")));
+  EXPECT_EQ(writer.open(LORVEX_PATH("help.rc")), text_writer::opening::opened);
+  EXPECT_EQ(convert_to_rcdata(name.c_str(), reader, writer), conversion_result::complete);
+  EXPECT_EQ(writer.close(), 0);
   return fake.written;
 }
 
@@ -55,6 +59,31 @@ TEST(Conversion, CrLfAndLfInputsGiveTheSameScript) {
 
 TEST(Conversion, LoneCarriageReturnIsWrittenAsEscape) {
   EXPECT_EQ(convert("a\rb\r\r\nend\r"), script("HELP_TEXT", {"a\\rb\\r", "end\\r"}));
+}
+
+TEST(Conversion, CrThatEndsAReadIsDecidedByTheNextByte) {
+  struct next_case {
+    const char* what;
+    std::string next_read;
+    std::vector<std::string> entries;
+  };
+  const next_case cases[] = {
+      {"LF", "\nb", {"a", "b"}},
+      {"CR", "\rb", {"a\\r\\rb"}},
+      {"x", "xb", {"a\\rxb"}},
+      {"0x1A",
+       "\x1A"
+       "b",
+       {"a\\r"}},
+      {"the end of input", "", {"a\\r"}},
+  };
+  for (const system::file_kind kind :
+       {system::file_kind::disk, system::file_kind::pipe, system::file_kind::character_device}) {
+    for (const next_case& c : cases) {
+      EXPECT_EQ(convert("a\r" + c.next_read, "N", {2, 4096}, kind), script("N", c.entries))
+          << c.what << ", file kind " << static_cast<int>(kind);
+    }
+  }
 }
 
 TEST(Conversion, NulCutsTheRestOfItsPiece) {
