@@ -13,8 +13,6 @@ namespace lorvex {
 
 namespace {
 
-constexpr char usage_line[] = "Usage: lorvex rcdata_name inputfile outputfile \n";
-constexpr char bad_name_line[] = "Error: rcdata_name cannot be used as a resource name! \n";
 
 constexpr system::path_char no_path[] = {0};
 
