@@ -2,8 +2,8 @@
 # Installs what building and testing lorvex needs on Debian: the compiler and
 # build tools, GoogleTest, the two resource compilers the round-trip tests
 # compile the scripts with, the MinGW-w64 toolchain with Wine for the Windows
-# build, Clang with libFuzzer, and the static checkers. Uses sudo when not
-# run as root.
+# build, Clang with libFuzzer, the static checkers, and what the packages and
+# their tests need. Uses sudo when not run as root.
 set -euo pipefail
 
 packages=(
@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev                        # the fuzz preset: libFuzzer and sanitizers
   clang-tidy clang-format                         # tools/check-static.sh
   wine wine64
+  git lintian dpkg-dev groff-base zip unzip meson   # the packages and their tests
+  g++-mingw-w64-i686                                 # a 32-bit Windows consumer
 )
 
 run_as_root() {
