@@ -9,16 +9,7 @@
 set -euo pipefail
 
 source_dir=$(cd "$1" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-check_same() {  # what expected actual
-  if cmp -s "$2" "$3"; then echo "ok: $1"; else fail "$1 ($3 differs from $2)"; fi
-}
-quietly() {  # runs a command, showing its output only when it fails
-  if ! "$@" > "$work/step.log" 2>&1; then cat "$work/step.log" >&2; return 1; fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # ---- the packages
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2> /dev/null || echo 1)}
@@ -101,8 +92,4 @@ WINEDEBUG=-all wine "$work/meson-windows/show_help.exe" < /dev/null > "$work/sho
 { tr -d '\r' < "$text"; printf '\0'; } > "$work/stored.txt"
 check_same "the Meson cross build's show_help prints its text under Wine" "$work/stored.txt" "$work/shown.txt"
 
-if ((failures > 0)); then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all checks of the packages passed"
+finish_checks "checks of the packages"

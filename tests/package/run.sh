@@ -12,18 +12,7 @@ set -euo pipefail
 source_dir=$1
 build_dir=$2
 toolchain=${3:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-
-check_same() {  # what expected actual
-  if cmp -s "$2" "$3"; then echo "ok: $1"; else fail "$1 ($3 differs from $2)"; fi
-}
+. "$(dirname "$0")/checks.sh"
 
 # ---- install
 prefix=$work/prefix
@@ -99,8 +88,4 @@ else
   check_same "the Windows example prints its embedded help text" "$work/stored.txt" "$work/shown.txt"
 fi
 
-if ((failures > 0)); then
-  echo "$failures failed"
-  exit 1
-fi
-echo "all package checks passed"
+finish_checks "package checks"
