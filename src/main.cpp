@@ -13,7 +13,6 @@ namespace lorvex {
 
 namespace {
 
-
 constexpr system::path_char no_path[] = {0};
 
 // Only bytes that a header line can hold: an empty name makes a script no
