@@ -110,11 +110,17 @@ running_process::running_process(const std::vector<std::string>& command,
   }
 }
 
+bool running_process::running() {
+  if (!ended_) ended_ = ::waitpid(pid_, &wait_status_, WNOHANG) == pid_;
+  return !ended_;
+}
+
 run_result running_process::finish() {
-  int wait_status = 0;
-  while (::waitpid(pid_, &wait_status, 0) < 0) {
+  while (!ended_ && ::waitpid(pid_, &wait_status_, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid");
   }
+  ended_ = true;
+  const int wait_status = wait_status_;
   run_result result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;

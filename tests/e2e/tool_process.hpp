@@ -47,11 +47,14 @@ class running_process {
   running_process(const running_process&) = delete;
   running_process& operator=(const running_process&) = delete;
   int pid() const { return pid_; }
+  bool running();       // false once it has ended
   run_result finish();  // waits for the end
 
  private:
   temp_dir capture_;
   int pid_ = -1;
+  bool ended_ = false;
+  int wait_status_ = 0;
 };
 
 // The tool's command line: the emulator, if any, then the executable.
