@@ -137,7 +137,15 @@ run_result run_process(const std::vector<std::string>& command, const run_option
 run_result run_tool(const std::vector<std::string>& arguments, const run_options& options) {
   std::vector<std::string> command = tool_command();
   command.insert(command.end(), arguments.begin(), arguments.end());
-  return run_process(command, options);
+  run_result result = run_process(command, options);
+  // Now and then, on a freshly made prefix, Wine fails to start a program and
+  // ends with status 1 without a word. lorvex's own status 1 always comes
+  // with a message, so such a start is tried once more.
+  if (tool_is_windows_build() && options.stdin_data == nullptr && result.status == 1 &&
+      result.out.empty() && result.err.empty()) {
+    result = run_process(command, options);
+  }
+  return result;
 }
 
 temp_dir::temp_dir() {
