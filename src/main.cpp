@@ -24,15 +24,16 @@ bool usable_resource_name(const std::string& name) {
   });
 }
 
-// The script being written, for a termination signal to clean up: the path
-// is set first, the output while the script is unfinished.
+// The script being written, for the failure road or a termination signal to
+// discard: the path is set first, the output while the script is unfinished.
 const system::path_char* unfinished_path = nullptr;
 std::atomic<const text_writer*> unfinished_output{nullptr};
 static_assert(std::atomic<const text_writer*>::is_always_lock_free, "a signal handler reads it");
 
 }  // namespace
 
-void clean_up_on_termination() {
+// Async-signal-safe: a termination signal's handler calls it too.
+void discard_unfinished_output() {
   if (const text_writer* output = unfinished_output.load()) {
     system::discard_written_file(output->file(), output->description(), unfinished_path);
   }
@@ -85,7 +86,7 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
   // Never leave half a script where a build would pick it up. A failed close
   // has already let go of the file: it is then known by its identity alone.
   output.abandon();
-  system::discard_written_file(output.file(), output.description(), outputfile);
+  discard_unfinished_output();
   unfinished_output.store(nullptr);
   output.close();
   if (result == conversion_result::read_failed) {
@@ -106,7 +107,7 @@ int wmain(int argc, wchar_t* argv[]) {
 #else
 int main(int argc, char* argv[]) {
 #endif
-  lorvex::system::prepare_process(lorvex::clean_up_on_termination);
+  lorvex::system::prepare_process(lorvex::discard_unfinished_output);
   return lorvex::run_command_line(argc, argv);
 }
 #endif
