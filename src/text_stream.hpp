@@ -59,8 +59,10 @@ class text_writer {
 
   // The one way in: room() takes max_room bytes (and scan_slack more); commit
   // hands over those up to end. Nothing is written before more than hold_size
-  // bytes are held (more than a block of characters, at two bytes a line
-  // end at most), or the close; then all whole blocks held go in one write.
+  // bytes are held, or the close; then all whole blocks held go in one write.
+  // A line end (CR LF) is the only character of the script that takes two
+  // bytes, so the first write comes after more than hold_size / 2 characters
+  // of the script, more than a block's worth.
   static constexpr std::size_t max_room = 8 * stream_block_size;
   static constexpr std::size_t hold_size = 4 * stream_block_size;
   unsigned char* room() { return buffer_ + held_; }

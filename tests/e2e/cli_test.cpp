@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -166,14 +167,19 @@ TEST(SpecialInputs, NamedPipeEndsAtTheMarker) {
   SKIP_ON_WINDOWS_BUILD("a FIFO in the file system is a POSIX object");
   temp_dir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // The text after the marker comes in a later write, and so a later read: a
+  // pipe ends for good at the marker, where a terminal would go on.
   std::thread writer([&] {
     ::signal(SIGPIPE, SIG_IGN);
     const int fd = ::open((dir / "fifo").c_str(), O_WRONLY);
-    const std::string data = "one\r\ntwo\n" + std::string(100000, 'x') + "\x1A" + "after\n";
-    for (std::size_t at = 0; fd >= 0 && at < data.size();) {
-      const ssize_t put = ::write(fd, data.data() + at, data.size() - at);
-      if (put <= 0) break;
-      at += static_cast<std::size_t>(put);
+    const std::string parts[] = {"one\r\ntwo\n" + std::string(100000, 'x') + "\x1A", "after\n"};
+    for (const std::string& data : parts) {
+      for (std::size_t at = 0; fd >= 0 && at < data.size();) {
+        const ssize_t put = ::write(fd, data.data() + at, data.size() - at);
+        if (put <= 0) break;
+        at += static_cast<std::size_t>(put);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     if (fd >= 0) ::close(fd);
   });

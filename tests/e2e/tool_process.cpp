@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace lorvex::e2e {
 
@@ -57,6 +61,8 @@ std::string message(const std::string& text) {
 
 running_process::running_process(const std::vector<std::string>& command,
                                  const run_options& options) {
+  for (const std::string& word : command)
+    command_line_ += (command_line_.empty() ? "" : " ") + word;
   const std::string out_path = capture_ / "stdout";
   const std::string err_path = capture_ / "stderr";
   int feed[2] = {-1, -1};
@@ -65,6 +71,7 @@ running_process::running_process(const std::vector<std::string>& command,
   const pid_t child = ::fork();
   if (child < 0) throw std::runtime_error("fork");
   if (child == 0) {
+    ::setpgid(0, 0);  // a group of its own, so that a hung run is killed whole
     if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) child_fails("chdir");
     ::umask(static_cast<mode_t>(options.umask));
     if (options.file_size_limit >= 0) {
@@ -116,6 +123,16 @@ bool running_process::running() {
 }
 
 run_result running_process::finish() {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(process_time_limit_seconds);
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (!ended_) {
+    ::kill(-pid_, SIGKILL);
+    ADD_FAILURE() << command_line_ << " was still running after " << process_time_limit_seconds
+                  << " s and was killed";
+  }
   while (!ended_ && ::waitpid(pid_, &wait_status_, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid");
   }

@@ -40,6 +40,10 @@ struct run_result {
   std::string err;
 };
 
+// How long a started process may run before finish() kills it and fails the
+// test: far above any real run, below the test's own time limit.
+constexpr int process_time_limit_seconds = 30;
+
 // A process started and not yet waited for; its output goes to files.
 class running_process {
  public:
@@ -48,10 +52,11 @@ class running_process {
   running_process& operator=(const running_process&) = delete;
   int pid() const { return pid_; }
   bool running();       // false once it has ended
-  run_result finish();  // waits for the end
+  run_result finish();  // waits for the end, or kills it past the time limit
 
  private:
   temp_dir capture_;
+  std::string command_line_;  // for the report of a hung run
   int pid_ = -1;
   bool ended_ = false;
   int wait_status_ = 0;

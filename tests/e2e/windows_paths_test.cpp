@@ -71,7 +71,12 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
   const std::string out_message = "Error opening OUTPUT file (";
   const std::string bad_name = "Error: rcdata_name cannot be used as a resource name! \n";
 
-  const std::vector<path_case> cases = {
+  // Full paths of these lengths, around the limits that MAX_PATH sets (248
+  // for folders, 260 in all): a name in the work folder to make up the rest.
+  const auto name_for_full_length = [&](std::size_t length) {
+    return std::string(length - absolute_work.size() - 1 - 3, 'p') + ".rc";
+  };
+  std::vector<path_case> cases = {
       {"non-ANSI input beside its lookalike",
        {"N", "\u03A9mega.txt", "o.rc"},
        0,
@@ -160,6 +165,14 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
        bad_name,
        {{"o.rc", absent}}},
   };
+  for (const std::size_t length : {248u, 249u, 260u}) {
+    const std::string name = name_for_full_length(length);
+    cases.push_back({"full output path of " + std::to_string(length) + " characters",
+                     {"N", "in.txt", absolute_work + "\\" + name},
+                     0,
+                     "",
+                     {{name, script_of("in")}}});
+  }
   for (const path_case& c : cases) {
     temp_dir dir;
     const std::string work = make_work_folder(dir, deep);

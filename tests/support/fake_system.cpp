@@ -41,9 +41,11 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
 
 bool fake_describe_path(const system::path_char*, bool follow_link,
                         system::file_description* description) {
-  // Before the open, the path cannot be looked at; before a removal, it names
-  // the output, or another file put there since.
-  if (follow_link) return false;
+  // Before the open, the path names the input or cannot be looked at; before
+  // a removal, it names the output, or another file put there since.
+  if (follow_link) {
+    return current->output_path_names_input && fake_describe(fake_input_handle, description);
+  }
   fake_describe(current->output_path_replaced ? 99 : fake_output_handle, description);
   return true;
 }

@@ -46,6 +46,9 @@ struct fake_system {
   bool output_opened = false;
   bool fail_output_close = false;
   bool output_is_input = false;  // the opened output turns out to be the input file
+  // A look at the output path before the open finds the input file (another
+  // spelling, a link); otherwise the path cannot be looked at then.
+  bool output_path_names_input = false;
   bool output_removed = false;
   bool emptied = false;
   // What the output path names when the tool looks before removing: another

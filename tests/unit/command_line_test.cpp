@@ -55,6 +55,19 @@ TEST(CommandLine, UnopenableInputNeverTouchesTheOutput) {
   EXPECT_FALSE(fake.output_opened);
 }
 
+TEST(CommandLine, OutputPathNamingTheInputIsRefusedBeforeAnyOpen) {
+  // A read-only input named as output: the open for writing would fail, yet
+  // the user must hear that both are the same file.
+  fake_system fake;
+  fake.input = "x\n";
+  fake.output_path_names_input = true;
+  fake.output_openable = false;
+  const run_outcome outcome = run(fake);
+  EXPECT_EQ(outcome.messages, "Error: INPUT and OUTPUT are the same file (out.rc)! \n");
+  EXPECT_EQ(outcome.status, exit_failure);
+  EXPECT_FALSE(fake.output_opened);
+}
+
 // Failures injected below the streams, each with what the user must see: the
 // message, the exit status, and whether the incomplete script was removed.
 // Interruptions and short writes are not failures: the script must come out

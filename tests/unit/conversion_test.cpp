@@ -140,14 +140,31 @@ TEST(Conversion, NameIsWrittenUnchanged) {
 }
 
 TEST(Conversion, BlockSizesDoNotChangeTheScript) {
-  std::string input;
+  // A lone CR that ends a 4096-byte read, inside a line that spans pieces, as
+  // in text with classic Mac line ends: it counts once toward its piece.
+  const std::string cr_at_read_end = std::string(4095, 'a') + "\r" + std::string(2000, 'b');
+  const std::string a_piece(piece_capacity, 'a');
+  const std::string cr_at_read_end_script =
+      script("HELP_TEXT", {a_piece, a_piece, a_piece, a_piece, "aaa\\r" + std::string(1019, 'b'),
+                           std::string(981, 'b')});
+  std::string mixed;
   for (int i = 0; i < 400; ++i) {
-    input += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\r") + "\"q\\\t\n";
+    mixed += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\r") + "\"q\\\t\n";
   }
-  input += std::string(3000, 'L') + "\r\n";
-  const std::string whole = convert(input);
-  for (std::size_t size : {1u, 2u, 3u, 7u, 1023u, 1024u, 4095u}) {
-    EXPECT_EQ(convert(input, "HELP_TEXT", {size}), whole) << "blocks of " << size;
+  mixed += std::string(3000, 'L') + "\r\n";
+  const struct {
+    const char* what;
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"a CR at the end of a read in a long line", cr_at_read_end, cr_at_read_end_script},
+      {"mixed line ends, quotes and a long line", mixed, convert(mixed, "HELP_TEXT", {1})},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t size : {1u, 2u, 3u, 7u, 1023u, 1024u, 4095u, 4096u, 4097u, 65536u}) {
+      EXPECT_EQ(convert(c.input, "HELP_TEXT", {size}), c.expected)
+          << c.what << ", blocks of " << size;
+    }
   }
 }
 
@@ -166,12 +183,16 @@ TEST(Conversion, WholeBuffersAndSingleBytesGiveTheSameScript) {
     std::string input;
     while (input.size() < 30000) {
       const std::uint32_t kind = next(10);
-      const std::size_t length = kind == 0 ? 1000 + next(60) : kind < 3 ? next(4) : next(120);
+      // A long line has no line feed inside, so that it passes a piece or two.
+      const bool long_line = kind == 0;
+      const std::size_t length = long_line ? 1000 + next(2200) : kind < 3 ? next(4) : next(120);
+      const std::uint32_t first_special = long_line ? 1 : 0;
       for (std::size_t i = 0; i < length; ++i) {
         // Texts 0-3 have no NUL; later ones have more and more special bytes.
         const std::uint32_t pick = next(100);
         const std::uint32_t dense = 4 + static_cast<std::uint32_t>(text) * 3;
-        input += pick < dense ? alphabet[next(text < 4 ? 5 : 6)] : alphabet[6 + next(4)];
+        const std::uint32_t specials = (text < 4 ? 5 : 6) - first_special;
+        input += pick < dense ? alphabet[first_special + next(specials)] : alphabet[6 + next(4)];
       }
       input += next(3) == 0 ? "\r\n" : "\n";
     }

@@ -100,7 +100,7 @@ int write_through(fake_system& fake, const std::string& text, std::size_t part) 
   return writer.close();
 }
 
-TEST(TextWriter, WritesWholeBlocksAndNothingBeforeMoreThanABlockOfCharacters) {
+TEST(TextWriter, WritesWholeBlocksAndNothingBeforeItHoldsMoreThanItsHoldSize) {
   std::string text;
   for (int i = 0; text.size() < 10 * stream_block_size; ++i) text += std::to_string(i) + "\r\n";
   for (std::size_t part : {1u, 7u, 4096u, 8193u, 20000u}) {
@@ -121,8 +121,7 @@ TEST(TextWriter, WritesWholeBlocksAndNothingBeforeMoreThanABlockOfCharacters) {
       EXPECT_EQ(writer.close(), 0);
     }
     EXPECT_EQ(fake.written, text) << part;
-    // Two bytes at most a character: more than a block's worth of characters.
-    EXPECT_GT(handed_at_first_write, 2 * stream_block_size) << part;
+    EXPECT_GT(handed_at_first_write, text_writer::hold_size) << part;
     for (std::size_t i = 0; i + 1 < fake.write_sizes.size(); ++i) {
       EXPECT_EQ(fake.write_sizes[i] % stream_block_size, 0u) << part << ", write " << i;
     }
