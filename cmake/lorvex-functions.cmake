@@ -33,6 +33,26 @@ function(lorvex_add_rcdata output)
   cmake_path(ABSOLUTE_PATH arg_INPUT BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
              NORMALIZE OUTPUT_VARIABLE text)
   cmake_path(GET script FILENAME script_name)
+  cmake_path(GET script PARENT_PATH script_folder)
+  if(script MATCHES ";")
+    # Build files take an output as a list, and Make a ';' as the start of a recipe.
+    message(FATAL_ERROR "lorvex_add_rcdata: the output path cannot hold ';': ${script}")
+  endif()
+
+  # A dependency is a list: a ';' in the text's path is escaped to stay in it.
+  # Make cannot name such a file as a prerequisite at all, so it depends on
+  # a link to the text instead, whose time is the text's.
+  string(REPLACE ";" "\\;" text_dependency "${text}")
+  if(text MATCHES ";" AND CMAKE_GENERATOR MATCHES "Makefiles")
+    string(SHA1 text_hash "${text}")
+    set(text_dependency "${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/lorvex/${text_hash}.txt")
+    file(MAKE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/lorvex")
+    file(CREATE_LINK "${text}" "${text_dependency}" RESULT link_result SYMBOLIC)
+    if(NOT link_result EQUAL 0)
+      message(FATAL_ERROR "lorvex_add_rcdata: ${CMAKE_GENERATOR} cannot depend on a path with "
+                          "';' (${text}), and no link to it could be made: ${link_result}")
+    endif()
+  endif()
 
   # An installed lorvex is a tool of the host, also in a cross build: run its
   # file. A lorvex built here is named as a target, so that a cross build runs
@@ -44,10 +64,12 @@ function(lorvex_add_rcdata output)
     set(lorvex_command lorvex::lorvex)
   endif()
 
+  # Ninja makes the output's folder; Make does not, so the command does.
   add_custom_command(
     OUTPUT "${script}"
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${script_folder}"
     COMMAND ${lorvex_command} "${arg_NAME}" "${text}" "${script}"
-    DEPENDS "${text}" lorvex::lorvex "$<TARGET_FILE:lorvex::lorvex>"
+    DEPENDS "${text_dependency}" lorvex::lorvex "$<TARGET_FILE:lorvex::lorvex>"
     COMMENT "lorvex: ${arg_NAME} from ${arg_INPUT} into ${script_name}"
     VERBATIM)
 

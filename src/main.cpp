@@ -15,13 +15,14 @@ namespace {
 
 constexpr system::path_char no_path[] = {0};
 
-// Only bytes that a header line can hold: an empty name makes a script no
-// resource compiler takes, and a control byte (a line feed above all) would
-// put lines of its own into the script.
+// Only a name that a header line can hold: an empty or all-blank name leaves
+// the header without one, which no resource compiler takes, and a control
+// byte (a line feed above all) would put lines of its own into the script.
+// Whether a compiler takes the rest is the compiler's to judge.
 bool usable_resource_name(const std::string& name) {
-  return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
+  return name.find_first_not_of(' ') != std::string::npos &&
+         std::none_of(name.begin(), name.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // The script being written, for the failure road or a termination signal to

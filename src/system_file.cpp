@@ -295,32 +295,42 @@ const call_table native_table = {
 
 void (*termination_cleanup)() = nullptr;
 
-extern "C" void on_termination_signal(int signal_number) {
+// The catchable signals whose default action ends the process: each cleans
+// up first, as compilers and linkers do, then ends lorvex by that signal.
+// SIGPIPE comes only from a pipe or socket, which is never removed, and keeps
+// its default; SIGXFSZ is ignored, so that a write past a file-size limit
+// fails like any other write.
+constexpr int ending_signals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+    SIGXCPU, SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT, SIGSYS,  SIGTRAP,
+};
+
+extern "C" void on_ending_signal(int signal_number) {
   termination_cleanup();
   // Delivered again once this returns, now with its default action, so that
-  // a caller (make, a shell) sees death by this signal.
+  // a caller (make, a shell) sees death by this signal. A fault's instruction
+  // faults again instead, with the same result.
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
 
-bool has_action(int signal_number, void (*action)(int)) {
+bool ignored_at_start(int signal_number) {
   struct sigaction current {};
   return ::sigaction(signal_number, nullptr, &current) == 0 &&
-         (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == action;
+         (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
 }
 
 }  // namespace
 
 void prepare_process(void (*on_termination)()) {
   termination_cleanup = on_termination;
-  if (has_action(SIGXFSZ, SIG_DFL)) ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG
-  constexpr int termination_signals[] = {SIGINT, SIGTERM, SIGHUP};
+  ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
   struct sigaction action {};
-  action.sa_handler = on_termination_signal;
+  action.sa_handler = on_ending_signal;
   ::sigemptyset(&action.sa_mask);
-  for (const int signal_number : termination_signals) ::sigaddset(&action.sa_mask, signal_number);
-  for (const int signal_number : termination_signals) {
-    if (!has_action(signal_number, SIG_IGN)) ::sigaction(signal_number, &action, nullptr);
+  for (const int signal_number : ending_signals) ::sigaddset(&action.sa_mask, signal_number);
+  for (const int signal_number : ending_signals) {
+    if (!ignored_at_start(signal_number)) ::sigaction(signal_number, &action, nullptr);
   }
 }
 

@@ -78,9 +78,10 @@ call_table& calls();
 void discard_written_file(file_handle file, const file_description& written, const path_char* path);
 
 // Before any file is opened: a write past a file-size limit is to fail, not
-// kill (SIGXFSZ ignored unless caught); SIGINT, SIGTERM, SIGHUP (Ctrl+C,
-// Ctrl+Break, a closed console) not ignored by the caller are to call the
-// async-signal-safe on_termination, then end the process as they would.
+// kill (SIGXFSZ ignored); every signal that would end the process (on
+// Windows Ctrl+C, Ctrl+Break, a closed console) and that the caller did not
+// ignore is to call the async-signal-safe on_termination first, then end the
+// process as it would have.
 void prepare_process(void (*on_termination)());
 
 // The resource name as the bytes the script holds: on Windows the argument in

@@ -17,10 +17,11 @@ export WINEDEBUG=-all
 export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
 export WINEDLLOVERRIDES="mscoree=;mshtml="  # no Mono or Gecko installer prompts
 mkdir -p "$WINEPREFIX"
-wineserver -p || true  # already running for this prefix: use that one
+wineserver -p > /dev/null 2>&1 || true  # already running for this prefix: use that one
 trap 'wineserver -k || true' EXIT
 start=$SECONDS
-wineboot --init
+# Its notes on a new prefix are no news; its services must not hold a pipe.
+wineboot --init > /dev/null 2>&1
 echo "-- Wine prefix ready in $((SECONDS - start)) s"
 
 start=$SECONDS

@@ -43,6 +43,19 @@ bool wait_for_first_write_out(const std::string& path) {
   return false;
 }
 
+// Waits until the tool has opened its output, and a moment more, so that it
+// has taken the file as its own to clean up.
+bool wait_for_output_open(const std::string& path) {
+  for (int waited = 0; waited < 1000; ++waited) {
+    if (size_of(path) == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // Feeds a FIFO; a reader that has ended (after a failure) is no error here.
 void write_all(int fd, const std::string& data) {
   void (*previous)(int) = ::signal(SIGPIPE, SIG_IGN);
@@ -161,18 +174,35 @@ TEST(FailureCleanup, AFileRenamedOntoTheOutputPathIsLeftAlone) {
   EXPECT_EQ(read_file(dir / "out.rc"), "another program's file");
 }
 
-TEST(FailureCleanup, TerminationSignalsRemoveTheScriptAndEndTheToolBySignal) {
+TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
   SKIP_ON_WINDOWS_BUILD("POSIX signals; without a console, Wine sends no Ctrl+C event");
-  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+  // Sent once a first block is out, or while the output is open and empty: a
+  // build must find no script, not half of one nor an empty one.
+  const struct {
+    int signal_number;
+    bool after_first_write_out;
+  } cases[] = {
+      {SIGHUP, true},  {SIGINT, true},  {SIGQUIT, true},   {SIGTERM, true},  {SIGALRM, true},
+      {SIGUSR1, true}, {SIGUSR2, true}, {SIGVTALRM, true}, {SIGPROF, true},  {SIGXCPU, true},
+      {SIGSEGV, true}, {SIGBUS, true},  {SIGILL, true},    {SIGFPE, true},   {SIGABRT, true},
+      {SIGSYS, true},  {SIGTRAP, true}, {SIGQUIT, false},  {SIGXCPU, false}, {SIGTERM, false},
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(::strsignal(c.signal_number)) +
+                             (c.after_first_write_out ? ", after a write-out" : ", output empty");
     temp_dir dir;
     fed_run run(dir, {dir.path()});
-    run.feed(lines(100000));
-    ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc")) << signal_number;
-    ASSERT_EQ(::kill(run.pid(), signal_number), 0);
+    if (c.after_first_write_out) {
+      run.feed(lines(100000));
+      ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc")) << what;
+    } else {
+      ASSERT_TRUE(wait_for_output_open(dir / "out.rc")) << what;
+    }
+    ASSERT_EQ(::kill(run.pid(), c.signal_number), 0);
     const run_result result = run.finish();
-    EXPECT_EQ(result.signal, signal_number);
-    EXPECT_EQ(result.out, "") << signal_number;
-    EXPECT_FALSE(file_exists(dir / "out.rc")) << signal_number;
+    EXPECT_EQ(result.signal, c.signal_number) << what;
+    EXPECT_EQ(result.out, "") << what;
+    EXPECT_FALSE(file_exists(dir / "out.rc")) << what;
   }
 }
 
@@ -198,7 +228,7 @@ TEST(ResourceName, UnusableNamesAreRefusedBeforeAnythingOpens) {
   write_file(dir / "in.txt", "x\n");
   write_file(dir / "kept.rc", "precious");
   const std::string refused = message("Error: rcdata_name cannot be used as a resource name! \n");
-  for (const char* const name : {"", "A\nEND", "A\x01", "\x1f", "A\x7f"}) {
+  for (const char* const name : {"", " ", "   ", "A\nEND", "A\x01", "\x1f", "A\x7f"}) {
     for (const std::string output : {"new.rc", "kept.rc"}) {
       const run_result result = run_tool({name, "in.txt", output}, {dir.path()});
       EXPECT_EQ(result.out, refused) << "name of " << std::strlen(name) << " bytes";

@@ -61,8 +61,9 @@ std::string message(const std::string& text) {
 
 running_process::running_process(const std::vector<std::string>& command,
                                  const run_options& options) {
-  for (const std::string& word : command)
-    command_line_ += (command_line_.empty() ? "" : " ") + word;
+  for (const std::string& word : command) {
+    command_line_ += command_line_.empty() ? word : " " + word;
+  }
   const std::string out_path = capture_ / "stdout";
   const std::string err_path = capture_ / "stderr";
   int feed[2] = {-1, -1};
@@ -74,6 +75,8 @@ running_process::running_process(const std::vector<std::string>& command,
     ::setpgid(0, 0);  // a group of its own, so that a hung run is killed whole
     if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) child_fails("chdir");
     ::umask(static_cast<mode_t>(options.umask));
+    const rlimit no_core_file{0, 0};  // the signal tests end the tool as a crash would
+    ::setrlimit(RLIMIT_CORE, &no_core_file);
     if (options.file_size_limit >= 0) {
       ::signal(SIGXFSZ, SIG_DFL);  // the tool must not be killed by it
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),

@@ -20,8 +20,8 @@ zip=$source_dir/build/package/lorvex-${version}-win64.zip
 [[ -f $deb && -f $zip ]] || { fail "the workflow left no $deb or $zip"; exit 1; }
 echo "ok: packages $(stat -c '%n %s bytes' "$deb" "$zip" | tr '\n' ' ')"
 
-if lintian --fail-on error,warning "$deb" > "$work/lintian.log" 2>&1; then
-  echo "ok: lintian finds no error or warning"
+if lintian --pedantic -I --fail-on error,warning,info,pedantic "$deb" > "$work/lintian.log" 2>&1; then
+  echo "ok: lintian --pedantic -I finds nothing"
 else
   cat "$work/lintian.log" >&2
   fail "lintian"
@@ -67,6 +67,11 @@ top=$work/zip/lorvex-${version}-win64
 for file in bin/lorvex.exe lorvex.txt LICENSE README.md lib/cmake/lorvex/lorvexConfig.cmake; do
   [[ -f $top/$file ]] || fail "the zip has no $file"
 done
+if LC_ALL=C grep -q -P '[^\x00-\x7F]|[^\r]$|^$' "$top/lorvex.txt"; then
+  fail "the zip's lorvex.txt is not ASCII with CR LF line ends"
+else
+  echo "ok: the zip's lorvex.txt is ASCII with CR LF line ends"
+fi
 WINEDEBUG=-all wine "$top/bin/lorvex.exe" HELP_TEXT "$text" "$work/from_zip.rc" < /dev/null > /dev/null 2>&1
 check_same "the zip's lorvex.exe converts under Wine" "$work/expected.rc" "$work/from_zip.rc"
 

@@ -26,66 +26,83 @@ if command -v man > /dev/null && ! man -l "$prefix/share/man/man1/lorvex.1" 2>&1
   fail "the installed manual page does not render"
 fi
 
-# ---- the generate-only example through find_package
 mkdir -p "$work/examples"
 cp -R "$source_dir/examples/generate_only" "$source_dir/examples/windows_help" \
       "$source_dir/examples/help.txt" "$work/examples/"
-text=$work/examples/help.txt
-consumer=$work/generate_only-build
-cmake -S "$work/examples/generate_only" -B "$consumer" -G Ninja \
-      -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
-cmake --build "$consumer" > /dev/null
-"$prefix/bin/lorvex" HELP_TEXT "$text" "$work/expected.rc"
-check_same "find_package build makes the script" "$work/expected.rc" "$consumer/help.rc"
 
-# A build with nothing changed must not run lorvex again.
-before=$(date -r "$consumer/help.rc" +%s.%N)
-sleep 1.1
-cmake --build "$consumer" > "$work/again.log"
-if [[ $(date -r "$consumer/help.rc" +%s.%N) != "$before" ]] ||
-   grep -q "lorvex:" "$work/again.log"; then
-  fail "a build with no edits ran lorvex again"
-else
-  echo "ok: a build with no edits leaves the script alone"
-fi
+# consumer_builds LABEL SOURCE NAME TEXT SCRIPT [cmake arguments...]: builds the
+# consumer in SOURCE with each generator, where it must make SCRIPT (relative
+# to the build folder) from TEXT, do nothing on a second build, and remake
+# SCRIPT after TEXT is edited.
+consumer_builds() {
+  local label=$1 source=$2 name=$3 text=$4 script=$5
+  shift 5
+  local generator build
+  for generator in Ninja "Unix Makefiles"; do
+    build=$work/build-$label-${generator// /-}
+    cp "$text" "$work/text.orig"
+    if ! quietly cmake -S "$source" -B "$build" -G "$generator" "$@" || ! quietly cmake --build "$build"; then
+      fail "$label with $generator does not build"
+      continue
+    fi
+    "$prefix/bin/lorvex" "$name" "$text" "$work/expected.rc"
+    check_same "$label with $generator makes the script" "$work/expected.rc" "$build/$script"
 
-# Editing the text must remake the script.
-echo 'One more line, "quoted".' >> "$text"
-cmake --build "$consumer" > /dev/null
-"$prefix/bin/lorvex" HELP_TEXT "$text" "$work/expected.rc"
-check_same "an edited text remakes the script" "$work/expected.rc" "$consumer/help.rc"
+    # A build with nothing changed must not run lorvex again.
+    local before
+    before=$(date -r "$build/$script" +%s.%N)
+    sleep 1.1
+    cmake --build "$build" > "$work/again.log" 2>&1
+    if [[ $(date -r "$build/$script" +%s.%N) != "$before" ]] || grep -q "lorvex:" "$work/again.log"; then
+      fail "$label with $generator: a build with no edits ran lorvex again"
+    else
+      echo "ok: $label with $generator: a build with no edits leaves the script alone"
+    fi
 
-# ---- FetchContent (and so add_subdirectory) from the source tree
+    echo 'One more line, "quoted".' >> "$text"
+    quietly cmake --build "$build"
+    "$prefix/bin/lorvex" "$name" "$text" "$work/expected.rc"
+    check_same "$label with $generator remakes the script after an edit" "$work/expected.rc" "$build/$script"
+    cp "$work/text.orig" "$text"
+  done
+}
+
+# ---- the generate-only example through find_package
+consumer_builds find_package "$work/examples/generate_only" HELP_TEXT "$work/examples/help.txt" \
+  help.rc -DCMAKE_PREFIX_PATH="$prefix"
+
+# ---- FetchContent (and so add_subdirectory) from the source tree, with an
+# output in a folder of its own and blanks and ';' in the text's path
 fetch=$work/fetch
-mkdir -p "$fetch"
-printf 'Fetched "text"\r\nwith C:\\paths\n' > "$fetch/notes.txt"
+mkdir -p "$fetch/notes dir"
+notes="$fetch/notes dir/help text;1.txt"
+printf 'Fetched "text"\r\nwith C:\\paths\n' > "$notes"
 cat > "$fetch/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.25)
 project(fetch_consumer LANGUAGES NONE)
 include(FetchContent)
 FetchContent_Declare(lorvex SOURCE_DIR "$source_dir")
 FetchContent_MakeAvailable(lorvex)
-lorvex_add_rcdata(scripts/notes.rc NAME NOTES INPUT notes.txt)
-add_custom_target(notes ALL DEPENDS \${CMAKE_CURRENT_BINARY_DIR}/scripts/notes.rc)
+lorvex_add_rcdata(generated/notes.rc NAME NOTES INPUT "notes dir/help text;1.txt")
+add_custom_target(notes ALL DEPENDS \${CMAKE_CURRENT_BINARY_DIR}/generated/notes.rc)
 CMAKE
-cmake -S "$fetch" -B "$fetch/build" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$fetch/build" > /dev/null
-"$prefix/bin/lorvex" NOTES "$fetch/notes.txt" "$work/notes.rc"
-check_same "FetchContent build makes the script with the lorvex it builds" \
-           "$work/notes.rc" "$fetch/build/scripts/notes.rc"
+consumer_builds FetchContent "$fetch" NOTES "$notes" generated/notes.rc -DCMAKE_BUILD_TYPE=Release
 
 # ---- the Windows example, cross-built against the installed (native) lorvex
 if [[ -z $toolchain ]] || ! command -v x86_64-w64-mingw32-g++ > /dev/null || ! command -v wine > /dev/null; then
   echo "skipped: the Windows example (needs the MinGW-w64 toolchain and Wine)"
 else
-  windows=$work/windows_help-build
-  cmake -S "$work/examples/windows_help" -B "$windows" -G Ninja --toolchain "$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -Dlorvex_DIR="$prefix/lib/cmake/lorvex" > /dev/null
-  cmake --build "$windows" > /dev/null
-  WINEDEBUG=-all wine "$windows/show_help.exe" > "$work/shown.txt"
+  text=$work/examples/help.txt
   # The stored text: the help text with CR LF read as LF, then a NUL.
   { tr -d '\r' < "$text"; printf '\0'; } > "$work/stored.txt"
-  check_same "the Windows example prints its embedded help text" "$work/stored.txt" "$work/shown.txt"
+  for generator in Ninja "Unix Makefiles"; do
+    windows=$work/windows_help-${generator// /-}
+    quietly cmake -S "$work/examples/windows_help" -B "$windows" -G "$generator" --toolchain "$toolchain" \
+          -DCMAKE_BUILD_TYPE=Release -Dlorvex_DIR="$prefix/lib/cmake/lorvex"
+    quietly cmake --build "$windows"
+    WINEDEBUG=-all wine "$windows/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+    check_same "the Windows example built with $generator prints its help text" "$work/stored.txt" "$work/shown.txt"
+  done
 fi
 
 finish_checks "package checks"
