@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static checks that CI runs: clang-format must leave every C++ file as it is,
-# and clang-tidy (the checks in .clang-tidy, all as errors) must find nothing
-# in the sources and tests.
+# clang-tidy (the checks in .clang-tidy, all as errors) must find nothing in
+# the sources and tests, and actionlint nothing in the hosted CI workflows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +21,5 @@ if ! run-clang-tidy -quiet -p build/lint -j "$(nproc)" \
   exit 1
 fi
 echo "-- clang-tidy: no findings"
+
+node tools/lint-workflows.cjs build/tools .github/workflows

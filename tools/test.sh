@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what it needs; runs the static
-# checks; builds and tests the Windows build under Wine (windows-cross
-# preset); builds and tests the native build, whose end-to-end tests also run
+# checks; builds and tests the Windows build under Wine, with MinGW-w64's GCC
+# and with Clang (windows-cross, windows-cross-clang presets); builds and tests the native build, whose end-to-end tests also run
 # against the Windows executable (ci); runs the native suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer (asan); and fuzzes the
 # conversion for a bounded time (fuzz).
@@ -26,7 +26,8 @@ echo "-- Wine prefix ready in $((SECONDS - start)) s"
 
 start=$SECONDS
 cmake --workflow --preset windows-cross
-echo "-- Windows build and its tests under Wine took $((SECONDS - start)) s"
+cmake --workflow --preset windows-cross-clang
+echo "-- Windows builds (GCC and Clang) and their tests under Wine took $((SECONDS - start)) s"
 
 cmake --workflow --preset ci
 cmake --workflow --preset asan
