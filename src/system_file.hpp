@@ -31,10 +31,12 @@ struct file_description {
   bool identified = false;  // volume and index are known (not for every pipe or device)
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
+  std::uint64_t index_high = 0;  // the upper half of a 128-bit Windows file ID, else 0
 };
 
 inline bool same_file(const file_description& a, const file_description& b) {
-  return a.identified && b.identified && a.volume == b.volume && a.index == b.index;
+  return a.identified && b.identified && a.volume == b.volume && a.index == b.index &&
+         a.index_high == b.index_high;
 }
 
 enum class io_status { done, interrupted, failed };

@@ -1,7 +1,10 @@
 // The Windows build meets paths and names as Windows users type them: names
-// outside the ANSI code page, lookalike separators, long paths, legacy device
-// names and a named pipe. Each case checks the message, the status and what
-// is on disk afterwards. Run against lorvex.exe under Wine (windows.*).
+// outside the ANSI code page, lookalike separators, long paths, every spelling
+// of the device and verbatim prefixes, legacy device names and named pipes.
+// Each case checks the message, the status and what is on disk afterwards.
+// Run against lorvex.exe under Wine (windows.*).
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -34,10 +37,11 @@ struct path_case {
   int status;
   std::string out;                                               // the message, with LF
   std::vector<std::pair<std::string, std::string>> files_after;  // content, or absent
+  long file_size_limit = -1;                                     // bytes: a write fails past it
 };
 
-// A folder "work" holding lookalike pairs, a folder "a", and a text three
-// 100-character folders deep; the tool runs in it.
+// A folder "work" holding lookalike pairs, a folder "a", a text three
+// 100-character folders deep and one of 4000 bytes; the tool runs in it.
 std::string make_work_folder(const temp_dir& dir, const std::string& deep) {
   std::string work = dir / "work";
   std::filesystem::create_directories(work + "/a");
@@ -48,6 +52,7 @@ std::string make_work_folder(const temp_dir& dir, const std::string& deep) {
   write_file(work + "/\uFF49\uFF4E.txt", "wide\n");  // fullwidth "in"
   write_file(work + "/Omega.rc", "precious");
   write_file(work + "/kept.rc", "precious");
+  write_file(work + "/big.txt", std::string(4000, 'x'));
   write_file(work + "/" + deep + "/in.txt", "deep\n");
   return work;
 }
@@ -67,6 +72,7 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
   const std::string deep_out = windows_form(deep + "/out.rc");
   temp_dir probe;
   const std::string absolute_work = "Z:" + windows_form(probe / "work");  // Wine's Z: is /
+  const std::string slashed_work = "Z:" + probe / "work";
   const std::string in_message = "Error opening INPUT file (";
   const std::string out_message = "Error opening OUTPUT file (";
   const std::string bad_name = "Error: rcdata_name cannot be used as a resource name! \n";
@@ -133,6 +139,23 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
        0,
        "",
        {{deep + "/out.rc", script_of("deep")}}},
+      {"long paths written with \\/?\\ and //?/",
+       {"N", "\\/?\\" + absolute_work + "\\" + deep_in,
+        "//?/" + slashed_work + "/" + deep + "/out.rc"},
+       0,
+       "",
+       {{deep + "/out.rc", script_of("deep")}}},
+      {"paths written with //./",
+       {"N", "//./" + slashed_work + "/in.txt", "//./" + slashed_work + "/o.rc"},
+       0,
+       "",
+       {{"o.rc", script_of("in")}}},
+      {"an output written with \\\\.\\ is removed after a failed write",
+       {"N", "big.txt", "\\\\.\\" + absolute_work + "\\kept.rc"},
+       1,
+       "Error writing OUTPUT file (\\\\.\\" + absolute_work + "\\kept.rc)! \n",
+       {{"kept.rc", absent}},
+       2000},
       {"device stem as input",
        {"N", "aux.txt", "kept.rc"},
        1,
@@ -158,7 +181,13 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
        1,
        out_message + "nul )! \n",
        {{"nul ", absent}}},
+      {"device name behind a stream name",
+       {"N", "in.txt", "nul.rc:nul"},
+       1,
+       out_message + "nul.rc:nul)! \n",
+       {{"nul.rc", absent}}},
       {"bare device names stay devices", {"N", "NUL", "NUL"}, 0, "", {{"NUL", absent}}},
+      {"device names with a colon", {"N", "NUL:", "nul:"}, 0, "", {{"nul", absent}}},
       {"name outside the ANSI code page",
        {"\u03A9", "in.txt", "o.rc"},
        2,
@@ -181,7 +210,10 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
     // The absolute cases name the probe folder: make it the same place.
     std::filesystem::remove_all(probe / "work");
     std::filesystem::create_directory_symlink(work, probe / "work");
-    const run_result result = run_tool(c.arguments, {work});
+    run_options options{work};
+    options.file_size_limit = c.file_size_limit;
+    options.ignored_signals = {SIGXFSZ};  // as lorvex on POSIX: WriteFile fails instead
+    const run_result result = run_tool(c.arguments, options);
     EXPECT_EQ(result.out, message(c.out)) << c.what;
     EXPECT_EQ(result.status, c.status) << c.what;
     for (const auto& [name, content] : c.files_after) {
@@ -195,31 +227,48 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
   }
 }
 
-TEST(WindowsPaths, NamedPipeOutputGetsOneConnection) {
+// A one-instance server takes a look before the open as its one client, so
+// every spelling of a pipe is opened once; a pipe input ends as its server
+// ends it, here with flush, disconnect, close.
+TEST(WindowsPaths, NamedPipesAreOpenedOnceAndEndAsTheirServerEndsThem) {
   SKIP_UNLESS_WINDOWS_BUILD();
-  temp_dir dir;
-  write_file(dir / "in.txt", "piped\n");
-  const std::string pipe_name = "lorvex-test-" + std::to_string(::getpid());
-  std::vector<std::string> server = tool_command();
-  server.back() = windows_build_dir() + "/tests/windows/pipe_server.exe";
-  server.insert(server.end(), {pipe_name, "ready", "saved"});
-  // A server that Wine fails to start is started once more: lorvex is what
-  // is under test, and it runs only once the pipe is there.
-  std::unique_ptr<running_process> serving;
-  for (int attempt = 0; attempt < 2 && !file_exists(dir / "ready"); ++attempt) {
-    serving = std::make_unique<running_process>(server, run_options{dir.path()});
-    for (int waited = 0; !file_exists(dir / "ready") && serving->running() && waited < 300;
-         ++waited) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::pair<std::string, bool> cases[] = {
+      // @ for the name; true: as the output
+      {"\\\\.\\pipe\\@", true},  {"\\\\?\\pipe\\@", true},
+      {"\\\\?\\PIPE\\@", true},  {"\\\\?\\GLOBALROOT\\Device\\NamedPipe\\@", true},
+      {"//./pipe/@", true},      {"//./pipe/@", false},
+      {"\\\\.\\pipe\\@", false},
+  };
+  int serial = 0;
+  for (const auto& [spelling, output] : cases) {
+    temp_dir dir;
+    write_file(dir / "in.txt", "piped\n");
+    const std::string name =
+        "lorvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    std::string pipe = spelling;
+    pipe.replace(pipe.find('@'), 1, name);
+    std::vector<std::string> server = tool_command();
+    server.back() = windows_build_dir() + "/tests/windows/pipe_server.exe";
+    server.insert(server.end(), {output ? "receive" : "send", name, "ready"});
+    if (output) server.push_back("saved");
+    // A server that Wine fails to start is started once more: lorvex is what
+    // is under test, and it runs only once the pipe is there.
+    std::unique_ptr<running_process> serving;
+    for (int attempt = 0; attempt < 2 && !file_exists(dir / "ready"); ++attempt) {
+      serving = std::make_unique<running_process>(server, run_options{dir.path()});
+      for (int waited = 0; !file_exists(dir / "ready") && serving->running() && waited < 300;
+           ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
     }
+    const run_result result =
+        run_tool({"N", output ? "in.txt" : pipe, output ? pipe : "saved"}, {dir.path()});
+    const run_result served = serving->finish();
+    EXPECT_EQ(result.out, "") << pipe;
+    EXPECT_EQ(result.status, 0) << pipe;
+    EXPECT_EQ(served.status, 0) << pipe << ": " << served.err;
+    EXPECT_EQ(read_file(dir / "saved"), script_of("piped")) << pipe;
   }
-  const std::string pipe = "\\\\.\\pipe\\" + pipe_name;
-  const run_result result = run_tool({"N", "in.txt", pipe}, {dir.path()});
-  const run_result served = serving->finish();
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(served.status, 0) << served.err;
-  EXPECT_EQ(read_file(dir / "saved"), script_of("piped"));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// A one-instance named-pipe server for the tests: pipe_server NAME READY SAVED
-// creates \\.\pipe\NAME, creates the file READY once clients may connect,
-// takes exactly one client and saves all it sent in SAVED. A client that
-// connects only to look (and sends nothing) uses up the one instance.
+// One-instance named-pipe servers for the tests, each creating \\.\pipe\NAME,
+// then the file READY once a client may connect, and taking one client:
+//   pipe_server receive NAME READY SAVED  saves all the client sent in SAVED;
+//                                         a client that only looks uses it up.
+//   pipe_server send NAME READY           sends "piped" and a line feed, then
+//                                         flushes, disconnects and closes.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -32,23 +34,33 @@ bool create_empty_file(const char* path) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 4) return 2;
-  const std::string name = std::string("\\\\.\\pipe\\") + argv[1];
-  HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
-                                 4096, 4096, 0, nullptr);
+  const bool sending = argc == 4 && std::string(argv[1]) == "send";
+  if (argc != 5 && !sending) return 2;
+  const std::string name = std::string("\\\\.\\pipe\\") + argv[2];
+  HANDLE pipe = CreateNamedPipeA(name.c_str(), sending ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return failed("CreateNamedPipe");
   CloseHandle(CreateThread(nullptr, 0, give_up_later, nullptr, 0, nullptr));
-  if (!create_empty_file(argv[2])) return failed("creating the ready file");
+  if (!create_empty_file(argv[3])) return failed("creating the ready file");
   if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
     return failed("ConnectNamedPipe");
+  }
+  DWORD put = 0;
+  if (sending) {
+    // The documented end of a server: the client gets every byte, then finds
+    // the pipe disconnected rather than closed.
+    if (!WriteFile(pipe, "piped\n", 6, &put, nullptr) || put != 6 || !FlushFileBuffers(pipe) ||
+        !DisconnectNamedPipe(pipe) || !CloseHandle(pipe)) {
+      return failed("sending");
+    }
+    return 0;
   }
   std::string received;
   char block[4096];
   DWORD got = 0;
   while (ReadFile(pipe, block, sizeof block, &got, nullptr) && got > 0) received.append(block, got);
-  HANDLE saved = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE saved = CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (saved == INVALID_HANDLE_VALUE) return failed("creating the saved file");
-  DWORD put = 0;
   const BOOL written =
       WriteFile(saved, received.data(), static_cast<DWORD>(received.size()), &put, nullptr);
   CloseHandle(saved);
