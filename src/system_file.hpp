@@ -1,5 +1,5 @@
-// The tool's one contact with the operating system: a POSIX block and a Win32
-// block in system_file.cpp fill in the same call table, so that buffering and
+// The tool's one contact with the operating system: system_posix.cpp and
+// system_win32.cpp fill in the same call table, so that buffering and
 // retries above it are written once, and tests replace its entries to inject
 // failures. Also the process set-up, the resource name and the messages.
 #pragma once
@@ -73,6 +73,8 @@ struct call_table {
 
 // The table every stream uses; tests may overwrite its entries.
 call_table& calls();
+// The platform's own entries, from system_posix.cpp or system_win32.cpp.
+const call_table& native_calls();
 
 // Undoes an unfinished output: empties the file through its handle, if open,
 // and removes it if path still names that very file directly (no link, no

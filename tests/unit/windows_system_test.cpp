@@ -1,4 +1,4 @@
-// The Win32 roads that Wine cannot reach, through the Win32 block's own call
+// The Win32 roads that Wine cannot reach, through system_win32.cpp's own call
 // table: file identity where FileIdInfo is missing or knows nothing, and the
 // order of the Ctrl+C ending. Real files; only those calls are replaced.
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "system_file.hpp"
-#include "system_file_win32.hpp"
+#include "system_win32.hpp"
 
 namespace lorvex::system {
 namespace {

@@ -18,7 +18,7 @@ struct win32_call_table {
   BOOL(WINAPI* terminate_process)(HANDLE process, UINT status);
 };
 
-// The table the Win32 block uses; tests may overwrite its entries.
+// The table system_win32.cpp uses; tests may overwrite its entries.
 win32_call_table& win32_calls();
 
 // The console control handler that prepare_process installs.

@@ -1,0 +1,134 @@
+// The POSIX side of system_file.hpp: descriptors, fstat and the signals that
+// end a run. Each call makes a single attempt; retries and short writes are
+// the caller's job.
+#include "system_file.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace lorvex::system {
+namespace {
+
+bool open_descriptor(const char* path, int flags, file_handle* file) {
+  int fd = -1;
+  do {
+    // Opening a FIFO waits for its other end, and that wait can be interrupted.
+    fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, 0644);
+  } while (fd < 0 && errno == EINTR);
+  *file = fd;
+  return fd >= 0;
+}
+
+bool fill_description(int result, const struct stat& status, file_description* description) {
+  *description = file_description{};
+  if (result != 0) return false;
+  description->identified = true;
+  description->volume = static_cast<std::uint64_t>(status.st_dev);
+  description->index = static_cast<std::uint64_t>(status.st_ino);
+  const mode_t mode = status.st_mode;
+  description->regular = S_ISREG(mode);
+  description->kind = S_ISFIFO(mode) || S_ISSOCK(mode) ? file_kind::pipe
+                      : S_ISCHR(mode)                  ? file_kind::character_device
+                                                       : file_kind::disk;
+  // A block device reads as a disk; a folder, a link or anything else fails.
+  return S_ISREG(mode) || S_ISBLK(mode) || description->kind != file_kind::disk;
+}
+
+bool native_empty(file_handle file) {
+  int result = 0;
+  do {
+    result = ::ftruncate(static_cast<int>(file), 0);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+io_result result_of(ssize_t moved) {
+  if (moved >= 0) return {io_status::done, static_cast<std::size_t>(moved)};
+  return {errno == EINTR ? io_status::interrupted : io_status::failed, 0};
+}
+
+const call_table native_table = {
+    [](const char* path, file_handle* file) { return open_descriptor(path, O_RDONLY, file); },
+    [](const char* path, file_handle* file) {
+      return open_descriptor(path, O_WRONLY | O_CREAT, file);
+    },
+    [](file_handle file, file_description* description) {
+      struct stat status {};
+      return fill_description(::fstat(static_cast<int>(file), &status), status, description);
+    },
+    [](const char* path, bool follow_link, file_description* description) {
+      struct stat status {};  // a link itself fails to describe
+      const int result = follow_link ? ::stat(path, &status) : ::lstat(path, &status);
+      return fill_description(result, status, description);
+    },
+    native_empty,
+    [](file_handle file, void* buffer, std::size_t size) {
+      return result_of(::read(static_cast<int>(file), buffer, size));
+    },
+    [](file_handle file, const void* data, std::size_t size) {
+      return result_of(::write(static_cast<int>(file), data, size));
+    },
+    // Never retried: after an interrupted close the descriptor may already be
+    // gone, and a retry could close one that another thread just opened.
+    [](file_handle file) { return ::close(static_cast<int>(file)) == 0; },
+    [](file_handle, const char* path) { return ::unlink(path) == 0; },
+};
+
+void (*termination_cleanup)() = nullptr;
+
+// The catchable signals whose default action ends the process: each cleans
+// up first, as compilers and linkers do, then ends lorvex by that signal.
+// SIGPIPE comes only from a pipe or socket, which is never removed, and keeps
+// its default; SIGXFSZ is ignored, so that a write past a file-size limit
+// fails like any other write.
+constexpr int ending_signals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+    SIGXCPU, SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT, SIGSYS,  SIGTRAP,
+};
+
+extern "C" void on_ending_signal(int signal_number) {
+  termination_cleanup();
+  // Delivered again once this returns, now with its default action, so that
+  // a caller (make, a shell) sees death by this signal. A fault's instruction
+  // faults again instead, with the same result.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+bool ignored_at_start(int signal_number) {
+  struct sigaction current {};
+  return ::sigaction(signal_number, nullptr, &current) == 0 &&
+         (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+}
+
+}  // namespace
+
+const call_table& native_calls() { return native_table; }
+
+void prepare_process(void (*on_termination)()) {
+  termination_cleanup = on_termination;
+  ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+  struct sigaction action {};
+  action.sa_handler = on_ending_signal;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal_number : ending_signals) ::sigaddset(&action.sa_mask, signal_number);
+  for (const int signal_number : ending_signals) {
+    if (!ignored_at_start(signal_number)) ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+bool resource_name_bytes(const char* argument, std::string* name) {
+  *name = argument;
+  return true;
+}
+
+void print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
+  std::fprintf(stream, "%s%s%s", before, path, after);  // path is no format
+  std::fflush(stream);
+}
+
+}  // namespace lorvex::system
