@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it: installs what it needs; runs the static
-# checks; builds and tests the Windows build under Wine, with MinGW-w64's GCC
-# and with Clang (windows-cross, windows-cross-clang presets); builds and tests the native build, whose end-to-end tests also run
-# against the Windows executable (ci); runs the native suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer (asan); and fuzzes the
-# conversion for a bounded time (fuzz).
+# checks; builds both Windows builds, with MinGW-w64's GCC and with Clang, and
+# runs their unit and end-to-end suites under Wine (windows-cross,
+# windows-cross-clang); builds and tests the native build, with the package
+# tests and the windows.* tests against the Windows executable (ci); runs the
+# native suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (asan); and fuzzes the conversion for a bounded time (fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,9 +1,13 @@
 // Runs the built lorvex as a separate process, the way a build script would,
 // and captures what it leaves behind: status, standard output, standard error.
-// With LORVEX_WINDOWS_BUILD naming a windows-cross build tree in the
-// environment, the tool under test is that tree's lorvex.exe, run under Wine.
+// The suite is a POSIX program or a Windows program. As a POSIX program with
+// LORVEX_WINDOWS_BUILD naming a Windows build tree in the environment, the
+// tool under test is that tree's lorvex.exe, run under Wine.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,7 +15,8 @@
 
 namespace lorvex::e2e {
 
-// A fresh directory, removed with its contents at the end of the scope.
+// A fresh directory, removed with its contents at the end of the scope. Its
+// path is UTF-8, with / between its parts (Windows takes either separator).
 class temp_dir {
  public:
   temp_dir();
@@ -25,12 +30,21 @@ class temp_dir {
   std::string path_;
 };
 
+// Whether the suite is a POSIX program, whose runs may have the POSIX limits
+// below; a Windows program starts the tool as it is.
+#if defined(_WIN32)
+constexpr bool posix_suite = false;
+#else
+constexpr bool posix_suite = true;
+#endif
+
 struct run_options {
   std::string directory;  // working directory; empty keeps the current one
+  // POSIX suite only:
   int umask = 022;
-  long file_size_limit = -1;  // bytes, set with setrlimit (SIGXFSZ left at its default)
-  const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise /dev/null
-  std::vector<int> ignored_signals{};       // ignored from the start, as a caller may
+  long file_size_limit = -1;           // bytes, set with setrlimit (SIGXFSZ left at its default)
+  std::vector<int> ignored_signals{};  // ignored from the start, as a caller may
+  const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise the null device
 };
 
 struct run_result {
@@ -48,6 +62,7 @@ constexpr int process_time_limit_seconds = 30;
 class running_process {
  public:
   running_process(const std::vector<std::string>& command, const run_options& options);
+  ~running_process();
   running_process(const running_process&) = delete;
   running_process& operator=(const running_process&) = delete;
   int pid() const { return pid_; }
@@ -59,17 +74,35 @@ class running_process {
   std::string command_line_;  // for the report of a hung run
   int pid_ = -1;
   bool ended_ = false;
+#if defined(_WIN32)
+  void* handle_ = nullptr;  // the process
+#else
   int wait_status_ = 0;
+#endif
 };
 
 // The tool's command line: the emulator, if any, then the executable.
 std::vector<std::string> tool_command();
 
-// The windows-cross build tree under test, or empty for the native build.
+// A program of the Windows build's tests (pipe_server, show_help_inputs),
+// with the emulator where the suite needs one.
+std::vector<std::string> windows_test_program(const std::string& name);
+
+// The Windows build tree under test from the POSIX suite, or empty.
 std::string windows_build_dir();
 
 // True when the tool under test is a Windows build: its messages end in CR LF.
 bool tool_is_windows_build();
+
+// A path of this suite as a Windows program spells it in full: with
+// backslashes, and under Wine from the POSIX suite on Wine's drive Z:.
+std::string windows_absolute(const std::string& path);
+
+// A path that the build wrote down (a source folder), as this suite reaches it.
+std::string build_machine_path(const std::string& path);
+
+// This process's id, to keep names of this run apart from other runs'.
+int this_process_id();
 
 run_result run_process(const std::vector<std::string>& command, const run_options& options = {});
 
@@ -78,10 +111,22 @@ run_result run_tool(const std::vector<std::string>& arguments, const run_options
 // A message as the tool prints it: LF, or CR LF from a Windows build.
 std::string message(const std::string& text);
 
+// A UTF-8 path for std::filesystem; on Windows, a full path in its long form.
+std::filesystem::path file_path(const std::string& path);
+
+// Removes a folder with all it holds; never follows a link out of it.
+void remove_tree(const std::string& path);
+
+// Files by UTF-8 path, on every platform.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
-bool file_exists(const std::string& path);
+bool file_exists(const std::string& path);  // a dangling link counts
 
 using testing::expected_stored_text;
+
+// Skips a test that needs a POSIX build of the tool, saying why. Its body
+// stays out of the Windows suite with #if !defined(_WIN32).
+#define SKIP_ON_WINDOWS_BUILD(why) \
+  if (tool_is_windows_build()) GTEST_SKIP() << "not on the Windows build: " << (why)
 
 }  // namespace lorvex::e2e
