@@ -16,7 +16,8 @@ cmake -S . -B build/lint -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLORVEX_LTO=OFF \
 # the rest shown only when it finds something.
 if ! run-clang-tidy -quiet -p build/lint -j "$(nproc)" \
        'src/.*\.cpp$' 'tests/(unit|e2e|support)/.*\.cpp$' > build/lint/clang-tidy.log 2>&1; then
-  sed -E 's/[0-9]+ warnings? generated\.//; /^(\x1b\[[0-9;]*m)*$/d' build/lint/clang-tidy.log
+  sed -E 's/[0-9]+ warnings? generated\.//; /^clang-tidy-?[0-9]* /d; /^(\x1b\[[0-9;]*m)*$/d' \
+    build/lint/clang-tidy.log
   echo "-- clang-tidy: findings above" >&2
   exit 1
 fi

@@ -226,7 +226,7 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
     EXPECT_EQ(result.out, message(c.out)) << c.what;
     EXPECT_EQ(result.status, c.status) << c.what;
     for (const auto& [name, content] : c.files_after) {
-      const std::string path = work + "/" + name;
+      const std::string path = (work + "/").append(name);
       if (content == absent) {
         EXPECT_FALSE(file_exists(path)) << c.what << ": " << name;
       } else {
