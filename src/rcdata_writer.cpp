@@ -18,6 +18,10 @@ constexpr char header_end[] = " RCDATA\r\nBEGIN\r\n\"";
 constexpr unsigned char cr_escape[] = {'\\', 'r'};
 constexpr char script_end[] = "\\0\",\r\nEND\r\n";  // the terminator after its quote
 
+// Blocks are encoded in slices of at most this many bytes, so that the
+// output's room for the worst case (seven bytes a character) stays small.
+constexpr std::size_t slice_size = stream_block_size;
+
 // What a piece carries from one block into the next.
 struct piece_state {
   std::size_t count = 0;    // characters so far, CR LF counted as the one LF it reads as
@@ -25,65 +29,116 @@ struct piece_state {
   bool cr_pending = false;  // the last block ended in a CR, not yet counted
 };
 
-unsigned char* end_piece(unsigned char* out, piece_state& piece) {
-  piece = piece_state{};
+unsigned char* end_entry(unsigned char* out) {
   std::memcpy(out, entry_break, sizeof entry_break);
   return out + sizeof entry_break;
 }
 
-// A CR that is not part of a CR LF. Raw inside a literal, it makes resource
-// compilers report an unterminated string; the escape stores the same byte.
-unsigned char* lone_cr(unsigned char* out, const piece_state& piece) {
-  if (!piece.cut) std::memcpy(out, cr_escape, sizeof cr_escape);
-  return piece.cut ? out : out + sizeof cr_escape;
+unsigned char* end_piece(unsigned char* out, piece_state& piece) {
+  piece = piece_state{};
+  return end_entry(out);
 }
 
-// Encodes one block at out and returns the end of what it wrote: at most
+// A CR that is not part of a CR LF. Raw inside a literal, it makes resource
+// compilers report an unterminated string; the escape stores the same byte.
+unsigned char* lone_cr(unsigned char* out, bool cut) {
+  if (!cut) std::memcpy(out, cr_escape, sizeof cr_escape);
+  return cut ? out : out + sizeof cr_escape;
+}
+
+// How each byte is written inside a literal, as one 8-byte store that also
+// carries the length; 0 for CR and NUL, whose rules look further.
+struct escape {
+  unsigned char bytes[7];
+  unsigned char length;
+};
+struct escape_table {
+  escape of[256] = {};
+  constexpr escape_table() {
+    for (int c = 0; c < 256; ++c) of[c] = {{static_cast<unsigned char>(c)}, 1};
+    for (std::size_t i = 0; i < sizeof entry_break; ++i) of['\n'].bytes[i] = entry_break[i];
+    of['\n'].length = sizeof entry_break;
+    of['"'] = {{'"', '"'}, 2};  // written twice inside a literal
+    of['\\'] = {{'\\', '\\'}, 2};
+    of['\r'].length = 0;
+    of['\0'].length = 0;
+  }
+};
+constexpr escape_table escapes;
+
+// Encodes one slice at out and returns the end of what it wrote: at most
 // seven bytes a character (a line feed), and byte_scan::scan_slack more.
-unsigned char* encode_block(byte_run block, piece_state& piece, unsigned char* out) {
-  const unsigned char* const text = block.data;
-  const auto size = static_cast<std::ptrdiff_t>(block.size);
-  std::ptrdiff_t at = 0;
-  if (piece.cr_pending && text[0] == '\n') {  // a CR LF that the last block split
+unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* out) {
+  const unsigned char* const text = slice.data;
+  const std::size_t size = slice.size;
+  const byte_scan::stop_list<slice_size> stops(text, size);
+  const std::uint16_t* place = stops.begin();
+  std::size_t at = 0;
+  if (piece.cr_pending && text[0] == '\n') {  // a CR LF that the last slice split
     at = 1;
+    ++place;  // past the LF
     out = end_piece(out, piece);
   } else if (piece.cr_pending) {
-    out = lone_cr(out, piece);
+    out = lone_cr(out, piece.cut);
     ++piece.count;
   }
-  piece.cr_pending = false;
-  // Within a piece every byte of the block is one character, so the piece is
+  // In locals: the compiler cannot tell that the script's bytes never alias them.
+  bool cut = piece.cut;
+  bool cr_pending = false;
+  // Within a piece every byte of the slice is one character, so the piece is
   // full where it has piece_capacity of them.
-  std::ptrdiff_t piece_start = at - static_cast<std::ptrdiff_t>(piece.count);
-  const byte_scan::stop_map<stream_block_size> stops(text, block.size);
-  while (at != size) {
-    // Plain characters, up to the next byte with a rule or the piece's end.
-    const std::ptrdiff_t full = piece_start + static_cast<std::ptrdiff_t>(piece_capacity);
-    const std::ptrdiff_t stop = stops.next(at, std::min(size, full));
-    if (!piece.cut) byte_scan::copy_run(text + at, text + stop, out);
-    at = stop;
-    if (at == full) {
-      out = end_piece(out, piece);
-      piece_start = at;
+  std::size_t full = at + piece_capacity - piece.count;
+  // A stop before this takes the short road: inside the slice and the
+  // piece, and the piece's text not cut.
+  std::size_t limit = cut ? 0 : std::min(full, size);
+  for (;; ++place) {
+    const std::size_t stop = *place;  // the slice's size after the last stop
+    if (stop >= limit) {
+      while (stop >= full) {  // the piece is full before the stop
+        if (!cut) byte_scan::copy_run(text + at, text + full, out);
+        at = full;
+        out = end_entry(out);
+        cut = false;
+        full = at + piece_capacity;
+      }
+      if (cut) at = stop;  // the rest of a cut piece's text is dropped
+    }
+    byte_scan::copy_run(text + at, text + stop, out);  // plain characters
+    at = stop + 1;
+    if (stop == size) break;
+    const unsigned char c = text[stop];
+    const escape& written = escapes.of[c];
+    if (written.length != 0 && !cut) {
+      // The usual stops, a line feed (which ends the piece), a quote or
+      // backslash (doubled) and a tab: one store, and no branch on which.
+      std::memcpy(out, &written, sizeof written);
+      out += written.length;
+      const std::size_t line_end = std::size_t{0} - (c == '\n');
+      full = (full & ~line_end) | ((at + piece_capacity) & line_end);
+      limit = std::min(full, size);
       continue;
     }
-    if (at == size) break;
-    const unsigned char c = text[at++];
     if (c == '\n' || (c == '\r' && at != size && text[at] == '\n')) {
-      at += c == '\r';  // CR LF reads as LF, which ends the piece
-      out = end_piece(out, piece);
-      piece_start = at;
+      if (c == '\r') {  // CR LF reads as LF, which ends the piece
+        ++at;
+        ++place;
+      }
+      out = end_entry(out);
+      cut = false;
+      full = at + piece_capacity;
     } else if (c == '\r') {
-      piece.cr_pending = at == size;  // the next block decides
-      if (!piece.cr_pending) out = lone_cr(out, piece);
+      cr_pending = at == size;
+      if (cr_pending) break;  // the next slice decides
+      out = lone_cr(out, cut);
     } else if (c == '\0') {
-      piece.cut = true;  // the text of a piece ends at its first NUL
-    } else if (!piece.cut) {
-      *out++ = c;
-      if (c == '"' || c == '\\') *out++ = c;  // written twice inside a literal
+      cut = true;  // the text of a piece ends at its first NUL
     }
+    limit = cut ? 0 : std::min(full, size);
   }
-  piece.count = static_cast<std::size_t>(at - piece_start - (piece.cr_pending ? 1 : 0));
+  at = std::min(at, size);
+  piece.count = at + piece_capacity - full - (cr_pending ? 1 : 0);
+  piece.cut = cut;
+  piece.cr_pending = cr_pending;
   return out;
 }
 
@@ -101,7 +156,7 @@ void write_text(text_writer& output, const char* text, std::size_t size) {
 
 conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
                                     text_writer& output) {
-  static_assert(7 * stream_block_size + sizeof entry_break <= text_writer::max_room,
+  static_assert(7 * slice_size + sizeof entry_break <= text_writer::max_room,
                 "a block's script fits the output's room");
   write_text(output, rcdata_name, std::strlen(rcdata_name));
   write_text(output, header_end, sizeof header_end - 1);
@@ -110,11 +165,14 @@ conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
     const byte_run block = input.read_block();
     if (input.failed()) return conversion_result::read_failed;
     if (block.size == 0) break;
-    output.commit(encode_block(block, piece, output.room()));
-    if (output.failed()) return conversion_result::write_failed;
+    for (std::size_t at = 0; at < block.size; at += slice_size) {
+      const byte_run slice{block.data + at, std::min(slice_size, block.size - at)};
+      output.commit(encode_slice(slice, piece, output.room()));
+      if (output.failed()) return conversion_result::write_failed;
+    }
   }
   unsigned char* out = output.room();
-  if (piece.cr_pending) out = lone_cr(out, piece);  // a CR that ends the text is kept
+  if (piece.cr_pending) out = lone_cr(out, piece.cut);  // a CR that ends the text is kept
   // Every entry ends with the escaped line feed, a last line without one too.
   if (piece.cr_pending || piece.count > 0) out = end_piece(out, piece);
   output.commit(out);

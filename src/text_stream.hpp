@@ -1,17 +1,26 @@
-// The tool's two files, buffered: the reader hands out blocks of up to 4096
-// bytes with the end-of-file marker 0x1A applied by file kind; the writer
-// sends the script out in whole 4096-byte blocks. Interrupted calls are
+// The tool's two files, buffered: the reader hands out blocks as read, large
+// from files and pipes, a typed line at most 4096 bytes long from a terminal,
+// with the end-of-file marker 0x1A applied by file kind; the writer sends the
+// script out in large runs of whole 4096-byte blocks. Interrupted calls are
 // retried and short writes completed here; the script's rules are not.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "byte_scan.hpp"
 #include "system_file.hpp"
 
 namespace lorvex {
 
+// A file system block: write-outs are whole ones, and a character device
+// (a terminal) is read at most one at a time, since the 0x1A rule there
+// depends on what each read returns.
 constexpr std::size_t stream_block_size = 4096;
+// Files and pipes, where no rule depends on the reads, are read this much at
+// a time, and the script is held until it exceeds this much: few system
+// calls, and buffers that stay within a processor's second-level cache.
+constexpr std::size_t large_block_size = 32 * stream_block_size;
 
 struct byte_run {
   const unsigned char* data;
@@ -26,11 +35,13 @@ class text_reader {
   ~text_reader() { close(); }
 
   // Fails for a missing file, an empty path, a directory, or a file whose
-  // kind cannot be told. Reads nothing yet.
+  // kind cannot be told. Reads nothing yet, and picks the block size.
   bool open(const system::path_char* path);
-  // The next block of text, with byte_scan::scan_slack readable bytes after
-  // it; empty at the end of the input and after a failed read.
+  // The next block of text, of up to block_size() bytes, with
+  // byte_scan::scan_slack readable bytes after it; empty at the end of the
+  // input and after a failed read.
   byte_run read_block();
+  std::size_t block_size() const { return block_size_; }
   bool failed() const { return failed_; }
   const system::file_description& description() const { return description_; }
   void close();
@@ -40,7 +51,10 @@ class text_reader {
   system::file_description description_;
   bool ended_ = false;
   bool failed_ = false;
-  unsigned char buffer_[stream_block_size + byte_scan::scan_slack] = {};
+  std::size_t block_size_ = 0;
+  // On the heap: together the two streams' buffers are a large part of the
+  // 1 MiB stack that Windows gives a main thread.
+  std::unique_ptr<unsigned char[]> buffer_;
 };
 
 class text_writer {
@@ -53,19 +67,21 @@ class text_writer {
   enum class opening { opened, failed, same_file };
   // Opens path for writing, creating it (mode 0644 under the umask) or
   // emptying a regular file, which keeps its mode. When path names the file
-  // keep_intact describes, nothing is opened or emptied: same_file.
+  // keep_intact describes, nothing is opened or emptied: same_file. Fails
+  // before touching the file when the buffer cannot be had.
   opening open(const system::path_char* path,
                const system::file_description* keep_intact = nullptr);
 
   // The one way in: room() takes max_room bytes (and scan_slack more); commit
   // hands over those up to end. Nothing is written before more than hold_size
-  // bytes are held, or the close; then all whole blocks held go in one write.
-  // A line end (CR LF) is the only character of the script that takes two
-  // bytes, so the first write comes after more than hold_size / 2 characters
-  // of the script, more than a block's worth.
+  // bytes are held, or the close; then all whole blocks held go in one write,
+  // at a file offset that is a whole number of blocks. A line end (CR LF) is
+  // the only character of the script that takes two bytes, so the first
+  // write comes after more than hold_size / 2 characters of the script, far
+  // more than a block's worth.
   static constexpr std::size_t max_room = 8 * stream_block_size;
-  static constexpr std::size_t hold_size = 4 * stream_block_size;
-  unsigned char* room() { return buffer_ + held_; }
+  static constexpr std::size_t hold_size = large_block_size;
+  unsigned char* room() { return buffer_.get() + held_; }
   void commit(const unsigned char* end);
 
   // Writes out all that is held; false if any write-out failed.
@@ -86,7 +102,7 @@ class text_writer {
   system::file_description description_;
   bool failed_ = false;
   std::size_t held_ = 0;
-  unsigned char buffer_[hold_size + max_room + byte_scan::scan_slack];
+  std::unique_ptr<unsigned char[]> buffer_;  // hold_size + max_room + byte_scan::scan_slack
 };
 
 }  // namespace lorvex

@@ -102,7 +102,7 @@ int write_through(fake_system& fake, const std::string& text, std::size_t part) 
 
 TEST(TextWriter, WritesWholeBlocksAndNothingBeforeItHoldsMoreThanItsHoldSize) {
   std::string text;
-  for (int i = 0; text.size() < 10 * stream_block_size; ++i) text += std::to_string(i) + "\r\n";
+  for (int i = 0; text.size() < 3 * text_writer::hold_size; ++i) text += std::to_string(i) + "\r\n";
   for (std::size_t part : {1u, 7u, 4096u, 8193u, 20000u}) {
     fake_system fake;
     std::size_t handed_at_first_write = 0;
