@@ -46,32 +46,43 @@ unsigned char* lone_cr(unsigned char* out, bool cut) {
   return cut ? out : out + sizeof cr_escape;
 }
 
-// How each byte is written inside a literal, as one 8-byte store that also
-// carries the length; 0 for CR and NUL, whose rules look further.
+// How each byte is written inside a literal: 8 bytes stored at once, of
+// which the first `length` count (none for CR and NUL, whose rules look
+// further), and how far the piece then reaches past it (a line feed ends
+// the piece, so the next one reaches a whole piece further).
 struct escape {
   unsigned char bytes[7];
   unsigned char length;
+  std::size_t reach;
 };
 struct escape_table {
   escape of[256] = {};
   constexpr escape_table() {
-    for (int c = 0; c < 256; ++c) of[c] = {{static_cast<unsigned char>(c)}, 1};
+    for (int c = 0; c < 256; ++c) of[c] = {{static_cast<unsigned char>(c)}, 1, 0};
     for (std::size_t i = 0; i < sizeof entry_break; ++i) of['\n'].bytes[i] = entry_break[i];
     of['\n'].length = sizeof entry_break;
-    of['"'] = {{'"', '"'}, 2};  // written twice inside a literal
-    of['\\'] = {{'\\', '\\'}, 2};
+    of['\n'].reach = piece_capacity;
+    of['"'] = {{'"', '"'}, 2, 0};  // written twice inside a literal
+    of['\\'] = {{'\\', '\\'}, 2, 0};
     of['\r'].length = 0;
     of['\0'].length = 0;
   }
 };
 constexpr escape_table escapes;
 
+unsigned char* write_escape(unsigned char* out, const escape& written) {
+  std::memcpy(out, written.bytes, sizeof written.bytes + 1);  // with the length: no shorter store
+  return out + written.length;
+}
+
 // Encodes one slice at out and returns the end of what it wrote: at most
 // seven bytes a character (a line feed), and byte_scan::scan_slack more.
 unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* out) {
   const unsigned char* const text = slice.data;
   const std::size_t size = slice.size;
-  const byte_scan::stop_list<slice_size> stops(text, size);
+  using stop_list = byte_scan::stop_list<slice_size>;
+  static_assert(slice_size + piece_capacity < stop_list::end_mark, "every limit is below it");
+  const stop_list stops(text, size);
   const std::uint16_t* place = stops.begin();
   std::size_t at = 0;
   if (piece.cr_pending && text[0] == '\n') {  // a CR LF that the last slice split
@@ -88,35 +99,38 @@ unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* o
   // Within a piece every byte of the slice is one character, so the piece is
   // full where it has piece_capacity of them.
   std::size_t full = at + piece_capacity - piece.count;
-  // A stop before this takes the short road: inside the slice and the
-  // piece, and the piece's text not cut.
-  std::size_t limit = cut ? 0 : std::min(full, size);
+  // A stop before this takes the short road: inside the piece, and the
+  // piece's text not cut.
+  std::size_t limit = cut ? 0 : full;
   for (;; ++place) {
-    const std::size_t stop = *place;  // the slice's size after the last stop
-    if (stop >= limit) {
-      while (stop >= full) {  // the piece is full before the stop
+    std::size_t stop = *place;
+    unsigned char c = 0;
+    if (stop < limit) {
+      // Plain characters, then a line feed, quote, backslash or tab in one
+      // store and no branch on which; a CR or NUL goes on below.
+      byte_scan::copy_run(text + at, text + stop, out);
+      at = stop + 1;
+      c = text[stop];
+      const escape& written = escapes.of[c];
+      if (written.length != 0) {
+        out = write_escape(out, written);
+        full = std::max(full, at + written.reach);
+        limit = full;
+        continue;
+      }
+    } else {
+      stop = std::min(stop, size);  // the end mark stands for the slice's end
+      while (stop >= full) {        // the piece is full before the stop
         if (!cut) byte_scan::copy_run(text + at, text + full, out);
         at = full;
         out = end_entry(out);
         cut = false;
         full = at + piece_capacity;
       }
-      if (cut) at = stop;  // the rest of a cut piece's text is dropped
-    }
-    byte_scan::copy_run(text + at, text + stop, out);  // plain characters
-    at = stop + 1;
-    if (stop == size) break;
-    const unsigned char c = text[stop];
-    const escape& written = escapes.of[c];
-    if (written.length != 0 && !cut) {
-      // The usual stops, a line feed (which ends the piece), a quote or
-      // backslash (doubled) and a tab: one store, and no branch on which.
-      std::memcpy(out, &written, sizeof written);
-      out += written.length;
-      const std::size_t line_end = std::size_t{0} - (c == '\n');
-      full = (full & ~line_end) | ((at + piece_capacity) & line_end);
-      limit = std::min(full, size);
-      continue;
+      if (!cut) byte_scan::copy_run(text + at, text + stop, out);
+      at = stop + 1;
+      if (stop == size) break;
+      c = text[stop];
     }
     if (c == '\n' || (c == '\r' && at != size && text[at] == '\n')) {
       if (c == '\r') {  // CR LF reads as LF, which ends the piece
@@ -132,8 +146,10 @@ unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* o
       out = lone_cr(out, cut);
     } else if (c == '\0') {
       cut = true;  // the text of a piece ends at its first NUL
+    } else if (!cut) {
+      out = write_escape(out, escapes.of[c]);
     }
-    limit = cut ? 0 : std::min(full, size);
+    limit = cut ? 0 : full;
   }
   at = std::min(at, size);
   piece.count = at + piece_capacity - full - (cr_pending ? 1 : 0);

@@ -90,7 +90,7 @@ text_writer::opening text_writer::open(const system::path_char* path,
 
 void text_writer::commit(const unsigned char* end) {
   held_ = static_cast<std::size_t>(end - buffer_.get());
-  if (held_ > hold_size) write_out(held_ - held_ % stream_block_size);
+  if (held_ > hold_size) write_out(hold_size);
 }
 
 // Writes the first size bytes held and keeps the rest.

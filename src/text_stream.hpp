@@ -1,8 +1,8 @@
 // The tool's two files, buffered: the reader hands out blocks as read, large
 // from files and pipes, a typed line at most 4096 bytes long from a terminal,
 // with the end-of-file marker 0x1A applied by file kind; the writer sends the
-// script out in large runs of whole 4096-byte blocks. Interrupted calls are
-// retried and short writes completed here; the script's rules are not.
+// script out in large aligned blocks. Interrupted calls are retried and short
+// writes completed here; the script's rules are not.
 #pragma once
 
 #include <cstddef>
@@ -13,13 +13,13 @@
 
 namespace lorvex {
 
-// A file system block: write-outs are whole ones, and a character device
-// (a terminal) is read at most one at a time, since the 0x1A rule there
-// depends on what each read returns.
+// A file system block. A character device (a terminal) is read at most one
+// at a time, since the 0x1A rule there depends on what each read returns.
 constexpr std::size_t stream_block_size = 4096;
 // Files and pipes, where no rule depends on the reads, are read this much at
-// a time, and the script is held until it exceeds this much: few system
-// calls, and buffers that stay within a processor's second-level cache.
+// a time, and the script is written out this much at a time: few system
+// calls, buffers that stay within a processor's second-level cache, and
+// writes that fill whole large pages of the system's file cache.
 constexpr std::size_t large_block_size = 32 * stream_block_size;
 
 struct byte_run {
@@ -74,13 +74,14 @@ class text_writer {
 
   // The one way in: room() takes max_room bytes (and scan_slack more); commit
   // hands over those up to end. Nothing is written before more than hold_size
-  // bytes are held, or the close; then all whole blocks held go in one write,
-  // at a file offset that is a whole number of blocks. A line end (CR LF) is
-  // the only character of the script that takes two bytes, so the first
-  // write comes after more than hold_size / 2 characters of the script, far
-  // more than a block's worth.
+  // bytes are held, or the close; then hold_size bytes go out in one write,
+  // so that every write but the last starts and ends at a multiple of
+  // hold_size in the file. A line end (CR LF) is the only character of the
+  // script that takes two bytes, so the first write comes after more than
+  // hold_size / 2 characters of the script, far more than 4096.
   static constexpr std::size_t max_room = 8 * stream_block_size;
   static constexpr std::size_t hold_size = large_block_size;
+  static_assert(max_room <= hold_size, "one write-out leaves less than hold_size held");
   unsigned char* room() { return buffer_.get() + held_; }
   void commit(const unsigned char* end);
 

@@ -57,6 +57,25 @@ TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatRead) {
   EXPECT_EQ(read_until_end(reader), "ef\n");    // and the next read goes on after it
 }
 
+TEST(TextReader, ReadsLargeBlocksExceptFromADevice) {
+  // A device that returns all it is asked for: the marker drops the rest of
+  // each read there, so its reads stay at most a typed line long.
+  const std::string text(2 * large_block_size, 'x');
+  const struct {
+    system::file_kind kind;
+    std::size_t block;
+  } cases[] = {{system::file_kind::disk, large_block_size},
+               {system::file_kind::pipe, large_block_size},
+               {system::file_kind::character_device, stream_block_size}};
+  for (const auto& c : cases) {
+    fake_system fake = input_of(text, {text.size()}, c.kind);
+    fake_system_scope scope(fake);
+    text_reader reader;
+    ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+    EXPECT_EQ(reader.read_block().size, c.block) << "file kind " << static_cast<int>(c.kind);
+  }
+}
+
 TEST(TextReader, InterruptedReadsAreRetried) {
   fake_system fake = input_of("line\r\n", {1});
   fake.read_faults = {io_status::interrupted, io_status::interrupted};
