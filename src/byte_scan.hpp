@@ -81,7 +81,7 @@ inline std::uint64_t stops_in_word(const unsigned char* at) {
 
 inline std::uint64_t stops_in_group(const unsigned char* at) {
   std::uint64_t flags = 0;
-  for (int word = 0; word < 8; ++word) flags |= stops_in_word(at + 8 * word) << (8 * word);
+  for (std::size_t word = 0; word < 8; ++word) flags |= stops_in_word(at + 8 * word) << (8 * word);
   return flags;
 }
 

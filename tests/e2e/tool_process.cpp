@@ -61,8 +61,10 @@ std::string message(const std::string& text) {
 
 running_process::running_process(const std::vector<std::string>& command,
                                  const run_options& options) {
-  for (const std::string& word : command)
-    command_line_ += (command_line_.empty() ? "" : " ") + word;
+  for (const std::string& word : command) {
+    if (!command_line_.empty()) command_line_ += ' ';
+    command_line_ += word;
+  }
   const std::string out_path = capture_ / "stdout";
   const std::string err_path = capture_ / "stderr";
   int feed[2] = {-1, -1};

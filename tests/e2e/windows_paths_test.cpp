@@ -167,8 +167,11 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
   };
   for (const std::size_t length : {248u, 249u, 260u}) {
     const std::string name = name_for_full_length(length);
+    std::string output = absolute_work;
+    output += '\\';
+    output += name;
     cases.push_back({"full output path of " + std::to_string(length) + " characters",
-                     {"N", "in.txt", absolute_work + "\\" + name},
+                     {"N", "in.txt", output},
                      0,
                      "",
                      {{name, script_of("in")}}});
