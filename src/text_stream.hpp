@@ -37,11 +37,10 @@ class text_reader {
   // Fails for a missing file, an empty path, a directory, or a file whose
   // kind cannot be told. Reads nothing yet, and picks the block size.
   bool open(const system::path_char* path);
-  // The next block of text, of up to block_size() bytes, with
-  // byte_scan::scan_slack readable bytes after it; empty at the end of the
-  // input and after a failed read.
+  // The next block of text, of up to large_block_size bytes (from a device
+  // stream_block_size), with byte_scan::scan_slack readable bytes after it;
+  // empty at the end of the input and after a failed read.
   byte_run read_block();
-  std::size_t block_size() const { return block_size_; }
   bool failed() const { return failed_; }
   const system::file_description& description() const { return description_; }
   void close();
@@ -75,7 +74,7 @@ class text_writer {
   // The one way in: room() takes max_room bytes (and scan_slack more); commit
   // hands over those up to end. Nothing is written before more than hold_size
   // bytes are held, or the close; then hold_size bytes go out in one write,
-  // so that every write but the last starts and ends at a multiple of
+  // so that every write-out but the last starts and ends at a multiple of
   // hold_size in the file. A line end (CR LF) is the only character of the
   // script that takes two bytes, so the first write comes after more than
   // hold_size / 2 characters of the script, far more than 4096.

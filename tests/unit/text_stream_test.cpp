@@ -142,7 +142,7 @@ TEST(TextWriter, WritesWholeBlocksAndNothingBeforeItHoldsMoreThanItsHoldSize) {
     EXPECT_EQ(fake.written, text) << part;
     EXPECT_GT(handed_at_first_write, text_writer::hold_size) << part;
     for (std::size_t i = 0; i + 1 < fake.write_sizes.size(); ++i) {
-      EXPECT_EQ(fake.write_sizes[i] % stream_block_size, 0u) << part << ", write " << i;
+      EXPECT_EQ(fake.write_sizes[i] % text_writer::hold_size, 0u) << part << ", write " << i;
     }
   }
 }
