@@ -32,7 +32,8 @@ bool text_reader::open(const system::path_char* path) {
     block_size_ = description_.kind == system::file_kind::character_device ? stream_block_size
                                                                            : large_block_size;
     // Zeroed, so that the bytes scanned past a block's end are never undefined.
-    buffer_.reset(new (std::nothrow) unsigned char[block_size_ + byte_scan::scan_slack]());
+    buffer_.reset(
+        new (buffer_alignment, std::nothrow) unsigned char[block_size_ + byte_scan::scan_slack]());
   }
   if (!buffer_) close();
   return file_ != system::no_file;
@@ -74,7 +75,8 @@ text_writer::opening text_writer::open(const system::path_char* path,
       system::same_file(existing, *keep_intact)) {
     return opening::same_file;
   }
-  buffer_.reset(new (std::nothrow) unsigned char[hold_size + max_room + byte_scan::scan_slack]);
+  constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
+  buffer_.reset(new (buffer_alignment, std::nothrow) unsigned char[buffer_size]);
   if (!buffer_ || !system::calls().open_for_writing(path, &file_)) return opening::failed;
   opening result = opening::failed;
   if (system::calls().describe(file_, &description_)) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 
 #include "byte_scan.hpp"
 #include "system_file.hpp"
@@ -26,6 +27,15 @@ struct byte_run {
   const unsigned char* data;
   std::size_t size;
 };
+
+// A stream's buffer, on the heap (together the two are a large part of the
+// 1 MiB stack that Windows gives a main thread) and aligned to a page, as the
+// system copies to and from it fastest.
+constexpr std::align_val_t buffer_alignment{stream_block_size};
+struct buffer_delete {
+  void operator()(unsigned char* buffer) const { ::operator delete[](buffer, buffer_alignment); }
+};
+using stream_buffer = std::unique_ptr<unsigned char[], buffer_delete>;
 
 class text_reader {
  public:
@@ -51,9 +61,7 @@ class text_reader {
   bool ended_ = false;
   bool failed_ = false;
   std::size_t block_size_ = 0;
-  // On the heap: together the two streams' buffers are a large part of the
-  // 1 MiB stack that Windows gives a main thread.
-  std::unique_ptr<unsigned char[]> buffer_;
+  stream_buffer buffer_;
 };
 
 class text_writer {
@@ -102,7 +110,7 @@ class text_writer {
   system::file_description description_;
   bool failed_ = false;
   std::size_t held_ = 0;
-  std::unique_ptr<unsigned char[]> buffer_;  // hold_size + max_room + byte_scan::scan_slack
+  stream_buffer buffer_;
 };
 
 }  // namespace lorvex
