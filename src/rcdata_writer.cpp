@@ -1,6 +1,7 @@
 // The conversion, every rule in one place: the text comes in blocks as read,
-// and each block is encoded straight into the output stream. Plain runs are
-// copied many bytes at a time up to the next byte that needs a rule.
+// and each block is encoded, a slice at a time, straight into the output
+// stream. Plain runs are copied many bytes at a time up to the next byte
+// that needs a rule.
 #include "rcdata_writer.hpp"
 
 #include <algorithm>
@@ -19,14 +20,15 @@ constexpr unsigned char cr_escape[] = {'\\', 'r'};
 constexpr char script_end[] = "\\0\",\r\nEND\r\n";  // the terminator after its quote
 
 // Blocks are encoded in slices of at most this many bytes, so that the
-// output's room for the worst case (seven bytes a character) stays small.
+// output's room for the worst case (seven bytes a character) stays small;
+// larger slices measured no faster.
 constexpr std::size_t slice_size = stream_block_size;
 
-// What a piece carries from one block into the next.
+// What a piece carries from one slice into the next.
 struct piece_state {
   std::size_t count = 0;    // characters so far, CR LF counted as the one LF it reads as
   bool cut = false;         // a NUL ended the piece's text: the rest is dropped
-  bool cr_pending = false;  // the last block ended in a CR, not yet counted
+  bool cr_pending = false;  // the last slice ended in a CR, not yet counted
 };
 
 unsigned char* end_entry(unsigned char* out) {
@@ -59,13 +61,14 @@ struct escape_table {
   escape of[256] = {};
   constexpr escape_table() {
     for (int c = 0; c < 256; ++c) of[c] = {{static_cast<unsigned char>(c)}, 1, 0};
-    for (std::size_t i = 0; i < sizeof entry_break; ++i) of['\n'].bytes[i] = entry_break[i];
-    of['\n'].length = sizeof entry_break;
-    of['\n'].reach = piece_capacity;
-    of['"'] = {{'"', '"'}, 2, 0};  // written twice inside a literal
-    of['\\'] = {{'\\', '\\'}, 2, 0};
-    of['\r'].length = 0;
-    of['\0'].length = 0;
+    escape& line_feed = of[static_cast<unsigned char>('\n')];
+    for (std::size_t i = 0; i < sizeof entry_break; ++i) line_feed.bytes[i] = entry_break[i];
+    line_feed.length = sizeof entry_break;
+    line_feed.reach = piece_capacity;
+    of[static_cast<unsigned char>('"')] = {{'"', '"'}, 2, 0};  // written twice inside a literal
+    of[static_cast<unsigned char>('\\')] = {{'\\', '\\'}, 2, 0};
+    of[static_cast<unsigned char>('\r')].length = 0;
+    of[0].length = 0;  // NUL
   }
 };
 constexpr escape_table escapes;
@@ -173,7 +176,7 @@ void write_text(text_writer& output, const char* text, std::size_t size) {
 conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
                                     text_writer& output) {
   static_assert(7 * slice_size + sizeof entry_break <= text_writer::max_room,
-                "a block's script fits the output's room");
+                "a slice's script fits the output's room");
   write_text(output, rcdata_name, std::strlen(rcdata_name));
   write_text(output, header_end, sizeof header_end - 1);
   piece_state piece;
