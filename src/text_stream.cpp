@@ -2,6 +2,7 @@
 #include "text_stream.hpp"
 
 #include <cstring>
+#include <new>
 
 namespace lorvex {
 
@@ -25,29 +26,39 @@ bool write_all(system::file_handle file, const unsigned char* data, std::size_t 
 
 bool text_reader::open(const system::path_char* path) {
   if (!system::calls().open_for_reading(path, &file_)) return false;
-  if (!system::calls().describe(file_, &description_)) close();
+  if (system::calls().describe(file_, &description_)) {
+    // A terminal returns one typed line per read, and the marker drops the
+    // rest of that read: its reads stay as small as a typed line can be.
+    block_size_ = description_.kind == system::file_kind::character_device ? stream_block_size
+                                                                           : large_block_size;
+    // Zeroed, so that the bytes scanned past a block's end are never undefined.
+    buffer_.reset(
+        new (buffer_alignment, std::nothrow) unsigned char[block_size_ + byte_scan::scan_slack]());
+  }
+  if (!buffer_) close();
   return file_ != system::no_file;
 }
 
 byte_run text_reader::read_block() {
-  if (ended_ || failed_) return {buffer_, 0};
+  unsigned char* const buffer = buffer_.get();
+  if (ended_ || failed_) return {buffer, 0};
   system::io_result result{};
   do {
-    result = system::calls().read(file_, buffer_, stream_block_size);
+    result = system::calls().read(file_, buffer, block_size_);
   } while (result.status == system::io_status::interrupted);
   if (result.status == system::io_status::failed) {
     failed_ = true;
-    return {buffer_, 0};
+    return {buffer, 0};
   }
   std::size_t size = result.count;
-  if (const void* marker = std::memchr(buffer_, end_of_file_marker, size)) {
-    size = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer_);
+  if (const void* marker = std::memchr(buffer, end_of_file_marker, size)) {
+    size = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer);
     // The marker ends a file or pipe for good. From a character device (a
     // terminal) it drops only the rest of this read, usually the rest of the
     // typed line, and ends the input only at the start of a read.
     ended_ = description_.kind != system::file_kind::character_device;
   }
-  return {buffer_, size};
+  return {buffer, size};
 }
 
 void text_reader::close() {
@@ -64,7 +75,9 @@ text_writer::opening text_writer::open(const system::path_char* path,
       system::same_file(existing, *keep_intact)) {
     return opening::same_file;
   }
-  if (!system::calls().open_for_writing(path, &file_)) return opening::failed;
+  constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
+  buffer_.reset(new (buffer_alignment, std::nothrow) unsigned char[buffer_size]);
+  if (!buffer_ || !system::calls().open_for_writing(path, &file_)) return opening::failed;
   opening result = opening::failed;
   if (system::calls().describe(file_, &description_)) {
     if (keep_intact != nullptr && system::same_file(description_, *keep_intact)) {
@@ -78,15 +91,15 @@ text_writer::opening text_writer::open(const system::path_char* path,
 }
 
 void text_writer::commit(const unsigned char* end) {
-  held_ = static_cast<std::size_t>(end - buffer_);
-  if (held_ > hold_size) write_out(held_ - held_ % stream_block_size);
+  held_ = static_cast<std::size_t>(end - buffer_.get());
+  if (held_ > hold_size) write_out(hold_size);
 }
 
 // Writes the first size bytes held and keeps the rest.
 void text_writer::write_out(std::size_t size) {
-  if (!failed_ && !write_all(file_, buffer_, size)) failed_ = true;
+  if (!failed_ && !write_all(file_, buffer_.get(), size)) failed_ = true;
   held_ -= size;
-  std::memmove(buffer_, buffer_ + size, held_);
+  std::memmove(buffer_.get(), buffer_.get() + size, held_);
 }
 
 bool text_writer::flush() {

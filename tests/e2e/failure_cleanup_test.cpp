@@ -168,13 +168,13 @@ TEST(FailureCleanup, AFileRenamedOntoTheOutputPathIsLeftAlone) {
 #if !defined(_WIN32)
   temp_dir dir;
   run_options options{dir.path()};
-  options.file_size_limit = 40000;
+  options.file_size_limit = 1 << 20;
   fed_run run(dir, options);
-  run.feed(lines(20000));  // its script, some 29 KB, stays under the limit
+  run.feed(lines(400000));  // its script, some 560 KB, is written out in part, under the limit
   ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc"));
   write_file(dir / "other.rc", "another program's file");
   ASSERT_EQ(std::rename((dir / "other.rc").c_str(), (dir / "out.rc").c_str()), 0);
-  run.feed(lines(100000));  // past the limit: a write fails
+  run.feed(lines(1000000));  // past the limit: a write fails
   const run_result result = run.finish();
   EXPECT_EQ(result.out, "Error writing OUTPUT file (out.rc)! \n");
   EXPECT_EQ(result.status, 1);
@@ -202,7 +202,7 @@ TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
     temp_dir dir;
     fed_run run(dir, {dir.path()});
     if (c.after_first_write_out) {
-      run.feed(lines(100000));
+      run.feed(lines(400000));
       ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc")) << what;
     } else {
       ASSERT_TRUE(wait_for_output_open(dir / "out.rc")) << what;
@@ -223,7 +223,7 @@ TEST(FailureCleanup, ASignalIgnoredByTheCallerStaysIgnored) {
   run_options options{dir.path()};
   options.ignored_signals = {SIGTERM};
   fed_run run(dir, options);
-  run.feed(lines(100000));
+  run.feed(lines(400000));
   ASSERT_TRUE(wait_for_first_write_out(dir / "out.rc"));
   ASSERT_EQ(::kill(run.pid(), SIGTERM), 0);
   run.feed("last\n");

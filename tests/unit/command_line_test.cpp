@@ -7,6 +7,7 @@
 
 #include "fake_system.hpp"
 #include "main.hpp"
+#include "text_stream.hpp"
 
 namespace lorvex {
 namespace {
@@ -73,8 +74,11 @@ TEST(CommandLine, OutputPathNamingTheInputIsRefusedBeforeAnyOpen) {
 // Interruptions and short writes are not failures: the script must come out
 // exactly as without them.
 TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
+  // Several write-outs, so that one can fail in the middle.
   std::string input;
-  for (int i = 0; i < 2000; ++i) input += "line " + std::to_string(i) + " \"quoted\"\r\n";
+  for (int i = 0; input.size() < 4 * text_writer::hold_size; ++i) {
+    input += "line " + std::to_string(i) + " \"quoted\"\r\n";
+  }
   fake_system clean;
   clean.input = input;
   ASSERT_EQ(run(clean).status, exit_success);
@@ -150,8 +154,8 @@ TEST(FailureInjection, CleanupEmptiesItsOwnFileAndRemovesOnlyThat) {
   };
   for (const cleanup_case& c : cases) {
     fake_system fake;
-    fake.input = std::string(20000, 'x');
-    fake.failing_write = 1;  // the first block is out, the second fails
+    fake.input = std::string(2 * text_writer::hold_size, 'x');
+    fake.failing_write = 1;  // the first write-out is done, the second fails
     c.arrange(fake);
     const run_outcome outcome = run(fake);
     EXPECT_EQ(outcome.messages, "Error writing OUTPUT file (out.rc)! \n") << c.what;

@@ -147,8 +147,9 @@ TEST(Conversion, BlockSizesDoNotChangeTheScript) {
   const std::string cr_at_read_end_script =
       script("HELP_TEXT", {a_piece, a_piece, a_piece, a_piece, "aaa\\r" + std::string(1019, 'b'),
                            std::string(981, 'b')});
+  // Longer than a large block, so that each size ends a read inside it.
   std::string mixed;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; mixed.size() < large_block_size + 1000; ++i) {
     mixed += "line " + std::to_string(i) + (i % 3 ? "\r\n" : "\r") + "\"q\\\t\n";
   }
   mixed += std::string(3000, 'L') + "\r\n";
@@ -160,8 +161,9 @@ TEST(Conversion, BlockSizesDoNotChangeTheScript) {
       {"a CR at the end of a read in a long line", cr_at_read_end, cr_at_read_end_script},
       {"mixed line ends, quotes and a long line", mixed, convert(mixed, "HELP_TEXT", {1})},
   };
+  const std::size_t sizes[] = {1, 2, 3, 7, 1023, 1024, 4095, 4096, 4097, 65536, large_block_size};
   for (const auto& c : cases) {
-    for (std::size_t size : {1u, 2u, 3u, 7u, 1023u, 1024u, 4095u, 4096u, 4097u, 65536u}) {
+    for (const std::size_t size : sizes) {
       EXPECT_EQ(convert(c.input, "HELP_TEXT", {size}), c.expected)
           << c.what << ", blocks of " << size;
     }

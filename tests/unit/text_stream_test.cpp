@@ -57,6 +57,25 @@ TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatRead) {
   EXPECT_EQ(read_until_end(reader), "ef\n");    // and the next read goes on after it
 }
 
+TEST(TextReader, ReadsLargeBlocksExceptFromADevice) {
+  // A device that returns all it is asked for: the marker drops the rest of
+  // each read there, so its reads stay at most a typed line long.
+  const std::string text(2 * large_block_size, 'x');
+  const struct {
+    system::file_kind kind;
+    std::size_t block;
+  } cases[] = {{system::file_kind::disk, large_block_size},
+               {system::file_kind::pipe, large_block_size},
+               {system::file_kind::character_device, stream_block_size}};
+  for (const auto& c : cases) {
+    fake_system fake = input_of(text, {text.size()}, c.kind);
+    fake_system_scope scope(fake);
+    text_reader reader;
+    ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+    EXPECT_EQ(reader.read_block().size, c.block) << "file kind " << static_cast<int>(c.kind);
+  }
+}
+
 TEST(TextReader, InterruptedReadsAreRetried) {
   fake_system fake = input_of("line\r\n", {1});
   fake.read_faults = {io_status::interrupted, io_status::interrupted};
@@ -102,7 +121,7 @@ int write_through(fake_system& fake, const std::string& text, std::size_t part) 
 
 TEST(TextWriter, WritesWholeBlocksAndNothingBeforeItHoldsMoreThanItsHoldSize) {
   std::string text;
-  for (int i = 0; text.size() < 10 * stream_block_size; ++i) text += std::to_string(i) + "\r\n";
+  for (int i = 0; text.size() < 3 * text_writer::hold_size; ++i) text += std::to_string(i) + "\r\n";
   for (std::size_t part : {1u, 7u, 4096u, 8193u, 20000u}) {
     fake_system fake;
     std::size_t handed_at_first_write = 0;
@@ -123,7 +142,7 @@ TEST(TextWriter, WritesWholeBlocksAndNothingBeforeItHoldsMoreThanItsHoldSize) {
     EXPECT_EQ(fake.written, text) << part;
     EXPECT_GT(handed_at_first_write, text_writer::hold_size) << part;
     for (std::size_t i = 0; i + 1 < fake.write_sizes.size(); ++i) {
-      EXPECT_EQ(fake.write_sizes[i] % stream_block_size, 0u) << part << ", write " << i;
+      EXPECT_EQ(fake.write_sizes[i] % text_writer::hold_size, 0u) << part << ", write " << i;
     }
   }
 }
