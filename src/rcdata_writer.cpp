@@ -5,6 +5,7 @@
 #include "rcdata_writer.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace lorvex {
@@ -74,7 +75,9 @@ struct escape_table {
 constexpr escape_table escapes;
 
 unsigned char* write_escape(unsigned char* out, const escape& written) {
-  std::memcpy(out, written.bytes, sizeof written.bytes + 1);  // with the length: no shorter store
+  // The first 8 bytes of the entry, its length with them: one store, never a shorter one.
+  static_assert(offsetof(escape, length) == sizeof escape::bytes, "the length follows the bytes");
+  std::memcpy(out, &written, sizeof escape::bytes + 1);
   return out + written.length;
 }
 
