@@ -6,7 +6,8 @@
 # directory and a relative <text file> is read from the current source
 # directory. The script is remade when the text file or lorvex changes, and
 # only then. With TARGET, the script is added to that target's sources, so a
-# target whose project enables the RC language (Windows, MinGW) compiles it in.
+# target whose project enables the RC language (Windows, MinGW) compiles it in;
+# the target may be defined in another folder.
 #
 # Available after find_package(lorvex), and in a build that brings lorvex in
 # with add_subdirectory or FetchContent.
@@ -75,5 +76,16 @@ function(lorvex_add_rcdata output)
 
   if(arg_TARGET)
     target_sources(${arg_TARGET} PRIVATE "${script}")
+    # A custom command runs only for the targets of its own folder: for a
+    # target of another folder, one here makes the script first.
+    get_target_property(target_folder ${arg_TARGET} SOURCE_DIR)
+    if(NOT target_folder STREQUAL CMAKE_CURRENT_SOURCE_DIR)
+      string(SHA1 script_hash "${script}")
+      string(SUBSTRING "${script_hash}" 0 12 script_hash)
+      add_custom_target(lorvex_rcdata_${script_hash} DEPENDS "${script}")
+      add_dependencies(${arg_TARGET} lorvex_rcdata_${script_hash})
+      set_source_files_properties("${script}" TARGET_DIRECTORY ${arg_TARGET}
+                                  PROPERTIES GENERATED TRUE)
+    endif()
   endif()
 endfunction()

@@ -26,7 +26,8 @@ bool usable_resource_name(const std::string& name) {
 }
 
 // The script being written, for the failure road or a termination signal to
-// discard: the path is set first, the output while the script is unfinished.
+// discard: the path is set first, then the output, from before its open (it
+// is discarded only once claimed) until the script is complete.
 const system::path_char* unfinished_path = nullptr;
 std::atomic<const text_writer*> unfinished_output{nullptr};
 static_assert(std::atomic<const text_writer*>::is_always_lock_free, "a signal handler reads it");
@@ -35,7 +36,8 @@ static_assert(std::atomic<const text_writer*>::is_always_lock_free, "a signal ha
 
 // Async-signal-safe: a termination signal's handler calls it too.
 void discard_unfinished_output() {
-  if (const text_writer* output = unfinished_output.load()) {
+  const text_writer* output = unfinished_output.load();
+  if (output != nullptr && output->claimed()) {
     system::discard_written_file(output->file(), output->description(), unfinished_path);
   }
 }
@@ -63,7 +65,12 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
     return exit_failure;
   }
   text_writer output;
+  // A signal while an existing output is emptied (a large one takes a while)
+  // must not leave it empty: the output is registered before it is opened.
+  unfinished_path = outputfile;
+  unfinished_output.store(&output);
   const text_writer::opening opening = output.open(outputfile, &input.description());
+  if (opening != text_writer::opening::opened) unfinished_output.store(nullptr);
   if (opening == text_writer::opening::same_file) {
     system::print_message(messages, "Error: INPUT and OUTPUT are the same file (", outputfile,
                           ")! \n");
@@ -74,8 +81,6 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
     return exit_failure;
   }
 
-  unfinished_path = outputfile;
-  unfinished_output.store(&output);
   const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), input, output);
   input.close();
   // A failed final write-out leaves the file open, so that it can be emptied.

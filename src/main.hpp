@@ -14,4 +14,9 @@ constexpr int exit_usage = 2;    // fewer than three arguments, or an unusable r
 // messages, one line each.
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages = stdout);
 
+// Empties and removes the script of a run that has not finished, if its
+// output is open and the tool's own; what a signal's handler calls.
+// Async-signal-safe.
+void discard_unfinished_output();
+
 }  // namespace lorvex

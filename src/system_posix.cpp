@@ -91,9 +91,35 @@ void (*termination_cleanup)() = nullptr;
 // its default; SIGXFSZ is ignored, so that a write past a file-size limit
 // fails like any other write.
 constexpr int ending_signals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
-    SIGXCPU, SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT, SIGSYS,  SIGTRAP,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+    SIGXCPU,   SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT, SIGSYS,  SIGTRAP,
+// Those only some systems have (Linux: SIGPWR, which container managers send
+// to ask for a shutdown, SIGSTKFLT, SIGIO).
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+#if defined(SIGIO)
+    SIGIO,
+#elif defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(SIGEMT)
+    SIGEMT,
+#endif
 };
+
+// Calls act for every signal of the table, then every real-time signal,
+// whose default action ends the process too.
+template <typename action_type>
+void for_each_ending_signal(action_type act) {
+  for (const int signal_number : ending_signals) act(signal_number);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) act(signal_number);
+#endif
+}
 
 extern "C" void on_ending_signal(int signal_number) {
   termination_cleanup();
@@ -120,10 +146,10 @@ void prepare_process(void (*on_termination)()) {
   struct sigaction action {};
   action.sa_handler = on_ending_signal;
   ::sigemptyset(&action.sa_mask);
-  for (const int signal_number : ending_signals) ::sigaddset(&action.sa_mask, signal_number);
-  for (const int signal_number : ending_signals) {
+  for_each_ending_signal([&](int signal_number) { ::sigaddset(&action.sa_mask, signal_number); });
+  for_each_ending_signal([&](int signal_number) {
     if (!ignored_at_start(signal_number)) ::sigaction(signal_number, &action, nullptr);
-  }
+  });
 }
 
 bool resource_name_bytes(const char* argument, std::string* name) {

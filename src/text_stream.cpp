@@ -82,11 +82,15 @@ text_writer::opening text_writer::open(const system::path_char* path,
   if (system::calls().describe(file_, &description_)) {
     if (keep_intact != nullptr && system::same_file(description_, *keep_intact)) {
       result = opening::same_file;  // the path changed in between, or could not be looked at
-    } else if (!description_.regular || system::calls().empty(file_)) {
-      result = opening::opened;
+    } else {
+      claimed_.store(true);
+      if (!description_.regular || system::calls().empty(file_)) result = opening::opened;
     }
   }
-  if (result != opening::opened) close();
+  if (result != opening::opened) {
+    claimed_.store(false);
+    close();
+  }
   return result;
 }
 

@@ -5,6 +5,7 @@
 // writes completed here; the script's rules are not.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -101,6 +102,10 @@ class text_writer {
   bool failed() const { return failed_; }
   // The open file, or system::no_file once closed.
   system::file_handle file() const { return file_; }
+  // Whether the file opened is the tool's to discard: set once the same-file
+  // check has passed, before the file is emptied, and read by signal
+  // handlers, which may run on another thread (Windows).
+  bool claimed() const { return claimed_.load(); }
   const system::file_description& description() const { return description_; }
 
  private:
@@ -111,6 +116,8 @@ class text_writer {
   bool failed_ = false;
   std::size_t held_ = 0;
   stream_buffer buffer_;
+  std::atomic<bool> claimed_{false};
+  static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads it");
 };
 
 }  // namespace lorvex

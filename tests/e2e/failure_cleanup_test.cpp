@@ -191,10 +191,33 @@ TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
     int signal_number;
     bool after_first_write_out;
   } cases[] = {
-      {SIGHUP, true},  {SIGINT, true},  {SIGQUIT, true},   {SIGTERM, true},  {SIGALRM, true},
-      {SIGUSR1, true}, {SIGUSR2, true}, {SIGVTALRM, true}, {SIGPROF, true},  {SIGXCPU, true},
-      {SIGSEGV, true}, {SIGBUS, true},  {SIGILL, true},    {SIGFPE, true},   {SIGABRT, true},
-      {SIGSYS, true},  {SIGTRAP, true}, {SIGQUIT, false},  {SIGXCPU, false}, {SIGTERM, false},
+    {SIGHUP, true},
+    {SIGINT, true},
+    {SIGQUIT, true},
+    {SIGTERM, true},
+    {SIGALRM, true},
+    {SIGUSR1, true},
+    {SIGUSR2, true},
+    {SIGVTALRM, true},
+    {SIGPROF, true},
+    {SIGXCPU, true},
+    {SIGSEGV, true},
+    {SIGBUS, true},
+    {SIGILL, true},
+    {SIGFPE, true},
+    {SIGABRT, true},
+    {SIGSYS, true},
+    {SIGTRAP, true},
+    {SIGQUIT, false},
+    {SIGXCPU, false},
+    {SIGTERM, false},
+#if defined(SIGPWR)
+    {SIGPWR, true},
+#endif
+#if defined(SIGRTMIN)
+    {SIGRTMIN, true},
+    {SIGRTMAX, false},
+#endif
   };
   for (const auto& c : cases) {
     const std::string what = std::string(::strsignal(c.signal_number)) +

@@ -85,8 +85,20 @@ FetchContent_Declare(lorvex SOURCE_DIR "$source_dir")
 FetchContent_MakeAvailable(lorvex)
 lorvex_add_rcdata(generated/notes.rc NAME NOTES INPUT "notes dir/help text;1.txt")
 add_custom_target(notes ALL DEPENDS \${CMAKE_CURRENT_BINARY_DIR}/generated/notes.rc)
+add_subdirectory(more)
 CMAKE
+# A script for a target of the parent folder, made from a subfolder.
+mkdir -p "$fetch/more"
+echo 'More notes.' > "$fetch/more/more.txt"
+echo 'lorvex_add_rcdata(more.rc NAME MORE INPUT more.txt TARGET notes)' > "$fetch/more/CMakeLists.txt"
 consumer_builds FetchContent "$fetch" NOTES "$notes" generated/notes.rc -DCMAKE_BUILD_TYPE=Release
+for generator in Ninja "Unix Makefiles"; do
+  if [[ -s $work/build-FetchContent-${generator// /-}/more/more.rc ]]; then
+    echo "ok: FetchContent with $generator makes a subfolder's script for the parent's target"
+  else
+    fail "FetchContent with $generator: no script for the parent's target from a subfolder"
+  fi
+done
 
 # ---- the Windows example, cross-built against the installed (native) lorvex
 if [[ -z $toolchain ]] || ! command -v x86_64-w64-mingw32-g++ > /dev/null || ! command -v wine > /dev/null; then

@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace lorvex::testing {
 
 namespace {
 
 fake_system* current = nullptr;
+
+// Once: what it calls may make the same call again.
+void run_once(std::function<void()>& action) {
+  const std::function<void()> taken = std::exchange(action, nullptr);
+  if (taken) taken();
+}
 
 bool fake_open_for_reading(const system::path_char*, system::file_handle* file) {
   if (!current->input_exists) return false;
@@ -23,6 +30,7 @@ bool fake_open_for_writing(const system::path_char*, system::file_handle* file) 
 }
 
 bool fake_describe(system::file_handle file, system::file_description* description) {
+  if (file == fake_output_handle) run_once(current->during_output_describe);
   *description = system::file_description{};
   description->identified = true;
   description->volume = 7;
@@ -51,6 +59,7 @@ bool fake_describe_path(const system::path_char*, bool follow_link,
 }
 
 bool fake_empty(system::file_handle) {
+  run_once(current->during_output_empty);
   current->emptied = true;
   current->written.clear();
   return true;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ struct fake_system {
   // file put there since, and whether removing is refused.
   bool output_path_replaced = false;
   bool removal_refused = false;
+
+  // Called once, in the middle of describing or emptying the output, as a
+  // signal that arrives then would run its handler.
+  std::function<void()> during_output_describe;
+  std::function<void()> during_output_empty;
 
   std::size_t input_offset = 0;
 };

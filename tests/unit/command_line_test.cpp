@@ -69,6 +69,34 @@ TEST(CommandLine, OutputPathNamingTheInputIsRefusedBeforeAnyOpen) {
   EXPECT_FALSE(fake.output_opened);
 }
 
+// A signal that arrives while the output is opened: once the output is known
+// to be no other file (above all, not the input), it is the tool's to
+// discard; before that, nothing is touched.
+TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
+  struct moment_case {
+    const char* what;
+    void (*arrange)(fake_system&);
+    bool removed;
+  };
+  const moment_case cases[] = {
+      {"while an existing output is emptied",
+       [](fake_system& f) { f.during_output_empty = discard_unfinished_output; }, true},
+      {"while an output that is the input is looked at",
+       [](fake_system& f) {
+         f.output_is_input = true;
+         f.during_output_describe = discard_unfinished_output;
+       },
+       false},
+  };
+  for (const moment_case& c : cases) {
+    fake_system fake;
+    fake.input = "x\n";
+    c.arrange(fake);
+    run(fake);
+    EXPECT_EQ(fake.output_removed, c.removed) << c.what;
+  }
+}
+
 // Failures injected below the streams, each with what the user must see: the
 // message, the exit status, and whether the incomplete script was removed.
 // Interruptions and short writes are not failures: the script must come out
