@@ -118,8 +118,6 @@ void remove_tree(const std::string& path) {
   RemoveDirectoryW(root.c_str());
 }
 
-std::string windows_build_dir() { return ""; }
-
 std::vector<std::string> tool_command() { return {host_path(LORVEX_EXECUTABLE)}; }
 
 std::vector<std::string> windows_test_program(const std::string& name) {
@@ -269,12 +267,13 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// The Windows build tree under test, from LORVEX_WINDOWS_BUILD, or empty.
 std::string windows_build_dir() {
   const char* dir = std::getenv("LORVEX_WINDOWS_BUILD");
   return dir != nullptr ? dir : "";
 }
-
-namespace {
 
 // A program of the Windows build, run under Wine.
 std::vector<std::string> under_wine(const std::string& program) {

@@ -88,9 +88,6 @@ std::vector<std::string> tool_command();
 // with the emulator where the suite needs one.
 std::vector<std::string> windows_test_program(const std::string& name);
 
-// The Windows build tree under test from the POSIX suite, or empty.
-std::string windows_build_dir();
-
 // True when the tool under test is a Windows build: its messages end in CR LF.
 bool tool_is_windows_build();
 
