@@ -51,10 +51,10 @@ path_form form_of(const wchar_t* typed) {
 
 bool full_path_of(const wchar_t* typed, std::wstring* full) {
   full->assign(MAX_PATH, L'\0');
-  DWORD length = GetFullPathNameW(typed, MAX_PATH, full->data(), nullptr);
+  DWORD length = win32_calls().get_full_path_name(typed, MAX_PATH, full->data(), nullptr);
   if (length >= MAX_PATH) {  // length is then the size needed
     full->resize(length);
-    length = GetFullPathNameW(typed, length, full->data(), nullptr);
+    length = win32_calls().get_full_path_name(typed, length, full->data(), nullptr);
   }
   if (length == 0 || length >= full->size()) return false;
   full->resize(length);
@@ -149,8 +149,8 @@ bool open_native(const wchar_t* path, DWORD access, DWORD disposition, file_hand
   const DWORD error = GetLastError();
   if (handle == INVALID_HANDLE_VALUE && (access & DELETE) != 0 &&
       (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
-    handle = CreateFileW(named.native.c_str(), access & ~DELETE, share_all, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle = CreateFileW(named.native.c_str(), access & ~static_cast<DWORD>(DELETE), share_all,
+                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) return false;
   *file = reinterpret_cast<file_handle>(handle);
@@ -261,8 +261,12 @@ const call_table native_table = {
 void (*termination_cleanup)() = nullptr;
 HANDLE writing_thread = nullptr;
 
-win32_call_table win32_table = {GetFileInformationByHandleEx, GetFileInformationByHandle,
-                                SuspendThread, GetThreadContext, TerminateProcess};
+win32_call_table win32_table = {GetFileInformationByHandleEx,
+                                GetFileInformationByHandle,
+                                SuspendThread,
+                                GetThreadContext,
+                                TerminateProcess,
+                                GetFullPathNameW};
 
 }  // namespace
 
@@ -319,7 +323,10 @@ void print_message(std::FILE* stream, const char* before, const wchar_t* path, c
   if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
     std::wstring line(before, before + std::strlen(before));  // the fixed parts are ASCII
     line += path;
-    for (const char* c = after; *c != '\0'; ++c) line += *c == '\n' ? L"\r\n" : std::wstring(1, *c);
+    for (const char* c = after; *c != '\0'; ++c) {
+      if (*c == '\n') line += L'\r';
+      line += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
     DWORD written = 0;
     WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return;

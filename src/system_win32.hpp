@@ -1,6 +1,7 @@
-// The few Win32 calls behind file identity and the Ctrl+C ending, in a table
-// of their own: Wine never fails them as some volumes do, nor races a
-// suspended thread, so tests replace them to reach those roads. Windows only.
+// The few Win32 calls behind file identity, the Ctrl+C ending and the reading
+// of legacy device names, in a table of their own: Wine never fails them as
+// some volumes do, nor races a suspended thread, nor reads names as Windows 11
+// does, so tests replace them to reach those roads. Windows only.
 #pragma once
 
 #if defined(_WIN32)
@@ -16,6 +17,8 @@ struct win32_call_table {
   DWORD(WINAPI* suspend_thread)(HANDLE thread);
   BOOL(WINAPI* get_thread_context)(HANDLE thread, LPCONTEXT context);
   BOOL(WINAPI* terminate_process)(HANDLE process, UINT status);
+  // Where Windows 10 and 11 part ways: whether aux.rc names the device AUX.
+  DWORD(WINAPI* get_full_path_name)(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR* name);
 };
 
 // The table system_win32.cpp uses; tests may overwrite its entries.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Static checks that CI runs: clang-format must leave every C++ file as it is,
 # clang-tidy (the checks in .clang-tidy, all as errors) must find nothing in
-# the sources and tests, and actionlint nothing in the hosted CI workflows.
+# the sources and tests, actionlint nothing in the hosted CI workflows, whose
+# actions must all run on Node 24, and every preset this machine can
+# configure must configure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +26,15 @@ fi
 echo "-- clang-tidy: no findings"
 
 node tools/lint-workflows.cjs build/tools .github/workflows
+
+# Every preset this machine can configure: the Windows-only ones leave the
+# list by their condition. Each goes to its own build folder, as it would.
+presets=$(cmake --list-presets | sed -n 's/^  "\([^"]*\)".*/\1/p')
+for preset in $presets; do
+  if ! cmake --preset "$preset" > "build/lint/preset-$preset.log" 2>&1; then
+    cat "build/lint/preset-$preset.log"
+    echo "-- presets: $preset does not configure" >&2
+    exit 1
+  fi
+done
+echo "-- presets: configured" $presets

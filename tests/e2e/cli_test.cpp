@@ -259,7 +259,7 @@ TEST(WriteFailures, FullDeviceIsReportedAndNotRemoved) {
   temp_dir dir;
   write_file(dir / "in.txt", std::string(100000, 'x'));
   struct stat full {};
-  ASSERT_EQ(::stat("/dev/full", &full), 0);
+  if (::stat("/dev/full", &full) != 0) GTEST_SKIP() << "this system has no /dev/full";
   // A node of our own with /dev/full's numbers, so the real one is never at risk.
   if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, full.st_rdev) != 0) {
     GTEST_SKIP() << "cannot make a device node here (needs root and a dev-enabled mount): "

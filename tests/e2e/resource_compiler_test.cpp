@@ -12,6 +12,10 @@
 namespace lorvex::e2e {
 namespace {
 
+// windres and llvm-rc are the build machine's: the POSIX suite compiles the
+// scripts of both builds with them, and WindowsConsumer in the Windows suite
+// compiles them with the toolchain's own resource compiler.
+#if !defined(_WIN32)
 struct resource {
   std::uint16_t type = 0;  // an ordinal type; 0 when the type is named
   std::u16string name;
@@ -20,7 +24,9 @@ struct resource {
 
 std::uint32_t little32(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+  for (std::size_t i = 4; i-- > 0;) {
+    value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+  }
   return value;
 }
 
@@ -123,12 +129,12 @@ std::vector<round_trip_case> round_trip_cases(const compiler& rc) {
   };
 }
 
+#endif
+
 TEST(ResourceCompilers, StoreExactlyTheTextThatWasRead) {
-  if (!posix_suite) {
-    GTEST_SKIP() << "windres and llvm-rc are the build machine's: the POSIX suite compiles the "
-                    "scripts of both builds with them, and WindowsConsumer here compiles them "
-                    "with the toolchain's own resource compiler";
-  }
+#if defined(_WIN32)
+  GTEST_SKIP() << "the build machine's resource compilers run in the POSIX suite";
+#else
   for (const compiler& rc : compilers()) {
     if (rc.program.empty()) {
       ADD_FAILURE() << rc.name << " was not found when the tests were configured";
@@ -151,6 +157,7 @@ TEST(ResourceCompilers, StoreExactlyTheTextThatWasRead) {
       EXPECT_EQ(found[0].data, expected_stored_text(c.input)) << rc.name << ", " << c.what;
     }
   }
+#endif
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 // Each case checks the message, the status and what is on disk afterwards.
 // Run by the Windows suite, and by the POSIX suite against lorvex.exe under
 // Wine (windows.*).
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <signal.h>
 #endif
 
@@ -61,6 +63,17 @@ std::string make_work_folder(const temp_dir& dir, const std::string& deep) {
   write_file(work + "/" + deep + "/in.txt", "deep\n");
   return work;
 }
+
+// Whether the running Windows reads a name typed in a folder as a legacy
+// device, as GetFullPathNameW tells: \\.\ and the device's name.
+#if defined(_WIN32)
+bool reads_as_legacy_device(const std::string& typed) {
+  const std::wstring wide(typed.begin(), typed.end());  // ASCII
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+  return length > 4 && length < MAX_PATH && std::wstring(full, 4) == L"\\\\.\\";
+}
+#endif
 
 std::string with_backslashes(std::string path) {
   for (char& c : path) {
@@ -169,31 +182,6 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
        1,
        in_message + "aux.txt)! \n",
        {{"kept.rc", "precious"}}},
-      {"device stem nul.txt as output",
-       {"N", "in.txt", "nul.txt"},
-       1,
-       out_message + "nul.txt)! \n",
-       {{"nul.txt", absent}}},
-      {"device stem aux.rc as output",
-       {"N", "in.txt", "aux.rc"},
-       1,
-       out_message + "aux.rc)! \n",
-       {{"aux.rc", absent}}},
-      {"device stem com1.rc as output",
-       {"N", "in.txt", "com1.rc"},
-       1,
-       out_message + "com1.rc)! \n",
-       {{"com1.rc", absent}}},
-      {"device name with a trailing blank",
-       {"N", "in.txt", "nul "},
-       1,
-       out_message + "nul )! \n",
-       {{"nul ", absent}}},
-      {"device name behind a stream name",
-       {"N", "in.txt", "nul.rc:nul"},
-       1,
-       out_message + "nul.rc:nul)! \n",
-       {{"nul.rc", absent}}},
       {"bare device names stay devices", {"N", "NUL", "NUL"}, 0, "", {{"NUL", absent}}},
       {"device names with a colon", {"N", "NUL:", "nul:"}, 0, "", {{"nul", absent}}},
       {"name outside the ANSI code page",
@@ -202,6 +190,27 @@ TEST(WindowsPaths, TheFileNamedIsTheFileUsed) {
        bad_name,
        {{"o.rc", absent}}},
   };
+  // A reserved stem with more after it: Windows 10 reads each as its device,
+  // which lorvex refuses; Windows 11 reads most as files of that name, which
+  // it writes. The Windows suite asks the Windows it runs on; the POSIX
+  // suite, which cannot ask, leaves these to it.
+#if defined(_WIN32)
+  for (const std::string typed : {"nul.txt", "aux.rc", "com1.rc", "nul ", "nul.rc:nul"}) {
+    if (!reads_as_legacy_device(typed)) {
+      cases.push_back({typed + " as output, a file here",
+                       {"N", "in.txt", typed},
+                       0,
+                       "",
+                       {{typed, script_of("in")}}});
+    } else {
+      cases.push_back({typed + " as output, a device here",
+                       {"N", "in.txt", typed},
+                       1,
+                       out_message + typed + ")! \n",
+                       {{typed.substr(0, typed.find(':')), absent}}});
+    }
+  }
+#endif
   for (const std::size_t length : {248u, 249u, 260u}) {
     const std::string name = name_for_full_length(length);
     std::string full = absolute_work;

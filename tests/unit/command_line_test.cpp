@@ -21,9 +21,21 @@ struct run_outcome {
   std::string messages;
 };
 
+// A scratch file for the messages, gone once closed. Microsoft's C runtime
+// deprecates std::tmpfile in favour of its own tmpfile_s.
+std::FILE* scratch_file() {
+#if defined(_MSC_VER)
+  std::FILE* file = nullptr;
+  return tmpfile_s(&file) == 0 ? file : nullptr;
+#else
+  return std::tmpfile();
+#endif
+}
+
 run_outcome run(fake_system& fake) {
   fake_system_scope scope(fake);
-  std::FILE* messages = std::tmpfile();
+  std::FILE* messages = scratch_file();
+  if (messages == nullptr) throw std::runtime_error("no scratch file for the messages");
   const system::path_char* argv[] = {LORVEX_PATH("lorvex"), LORVEX_PATH("HELP_TEXT"),
                                      LORVEX_PATH("in.txt"), LORVEX_PATH("out.rc")};
   const int status = run_command_line(4, argv, messages);

@@ -1,8 +1,10 @@
 // The Win32 roads that Wine cannot reach, through system_win32.cpp's own call
-// table: file identity where FileIdInfo is missing or knows nothing, and the
-// order of the Ctrl+C ending. Real files; only those calls are replaced.
+// table: file identity where FileIdInfo is missing or knows nothing, the order
+// of the Ctrl+C ending, and device names read as Windows 10 and as Windows 11
+// read them. Real files; only those calls are replaced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -40,9 +42,19 @@ BOOL WINAPI fake_terminate(HANDLE process, UINT status) {
   return TRUE;
 }
 
+std::wstring answered_full_path;  // GetFullPathNameW's answer, whatever the path
+DWORD WINAPI fake_full_path(LPCWSTR, DWORD size, LPWSTR full, LPWSTR*) {
+  const auto length = static_cast<DWORD>(answered_full_path.size());
+  if (length >= size) return length + 1;
+  std::copy(answered_full_path.begin(), answered_full_path.end(), full);
+  full[length] = L'\0';
+  return length;
+}
+
 class WindowsSystem : public ::testing::Test {
   void SetUp() override {
-    win32_calls() = {fake_file_id, fake_file_index, fake_suspend, fake_context, fake_terminate};
+    win32_calls() = {fake_file_id, fake_file_index, fake_suspend,
+                     fake_context, fake_terminate,  GetFullPathNameW};
   }
   void TearDown() override { win32_calls() = saved_; }
   win32_call_table saved_ = win32_calls();
@@ -72,6 +84,25 @@ TEST_F(WindowsSystem, IdentityFromFileIdInfoOrTheIndexAndNoneFromZeros) {
     std::error_code missing;
     EXPECT_EQ(std::filesystem::file_size(path, missing), known ? std::uintmax_t(-1) : 0) << known;
     std::filesystem::remove(path, missing);
+  }
+}
+
+TEST_F(WindowsSystem, ReservedStemsAreWhatGetFullPathNameSays) {
+  // Windows 10 reads aux.rc as the device AUX, which lorvex refuses; Windows
+  // 11 as the file aux.rc, which it writes (here one that Wine, which reads
+  // names as Windows 10 does, also takes for a file). A bare name is the
+  // device on both.
+  const std::wstring file = (std::filesystem::temp_directory_path() / "lorvex-aux.rc").wstring();
+  const std::tuple<const wchar_t*, std::wstring, bool> cases[] = {
+      {L"aux.rc", L"\\\\.\\aux", false}, {L"aux.rc", file, true}, {L"NUL", L"\\\\.\\NUL", true}};
+  for (const auto& [typed, full, opens] : cases) {
+    win32_calls().get_full_path_name = fake_full_path;
+    answered_full_path = full;
+    file_handle handle = no_file;
+    EXPECT_EQ(calls().open_for_writing(typed, &handle), opens) << full;
+    if (handle != no_file) calls().close(handle);
+    std::error_code missing;
+    EXPECT_EQ(std::filesystem::remove(file, missing), opens && full == file) << full;
   }
 }
 
