@@ -1,15 +1,15 @@
-# Where lorvex_add_rcdata cannot run the lorvex built here, a lorvex for the
-# build machine is built beside it: a nested native build of the same source,
-# in Release, without tests. That is so in a cross build without an emulator,
-# and in a consumer's multi-config build, whose configurations would
-# otherwise each remake every script with their own lorvex. LORVEX_EXECUTABLE
-# makes it unneeded.
+# In a consumer's build, where lorvex_add_rcdata cannot run the lorvex built
+# for the consumer's target, a lorvex for the build machine is built beside
+# it: a nested native build of the same source, in Release, without tests.
+# That is so in a cross build without an emulator, and in a multi-config
+# build, whose configurations would otherwise each remake every script with
+# their own lorvex. LORVEX_EXECUTABLE makes it unneeded.
 get_property(lorvex_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
 if(LORVEX_EXECUTABLE)
   return()
 elseif(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(lorvex_build_machine_needed ON)
-elseif(NOT (lorvex_multi_config AND NOT PROJECT_IS_TOP_LEVEL))
+elseif(NOT lorvex_multi_config)
   return()
 endif()
 
