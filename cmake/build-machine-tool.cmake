@@ -13,8 +13,6 @@ elseif(NOT lorvex_multi_config)
   return()
 endif()
 
-# A cross toolchain's compiler and flags, from the environment or a toolchain
-# file named there, must not reach the build for the build machine.
 if(lorvex_multi_config)
   set(lorvex_build_machine_args -DCMAKE_CONFIGURATION_TYPES=Release)
 else()
@@ -52,6 +50,8 @@ include(ExternalProject)
 ExternalProject_Add(lorvex_build_machine
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${PROJECT_BINARY_DIR}/build-machine
+  # A cross toolchain's compiler and flags, from the environment or a
+  # toolchain file named there, must not reach the build for the build machine.
   CONFIGURE_COMMAND ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX --unset=CPPFLAGS
       --unset=CXXFLAGS --unset=LDFLAGS --unset=CMAKE_TOOLCHAIN_FILE
       ${CMAKE_COMMAND} -S <SOURCE_DIR> -B <BINARY_DIR> -G ${CMAKE_GENERATOR}
