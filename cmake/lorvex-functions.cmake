@@ -10,7 +10,8 @@
 # the target may be defined in another folder.
 #
 # Available after find_package(lorvex), and in a build that brings lorvex in
-# with add_subdirectory or FetchContent.
+# with add_subdirectory or FetchContent. The cache variable LORVEX_EXECUTABLE,
+# where set, names the lorvex to run, which must run on the build machine.
 include_guard(GLOBAL)
 
 function(lorvex_add_rcdata output)
@@ -23,10 +24,6 @@ function(lorvex_add_rcdata output)
   endif()
   if(NOT arg_INPUT)
     message(FATAL_ERROR "lorvex_add_rcdata: INPUT <text file> is required")
-  endif()
-  if(NOT TARGET lorvex::lorvex)
-    message(FATAL_ERROR "lorvex_add_rcdata: the lorvex::lorvex executable is not known here; "
-                        "use find_package(lorvex) or add lorvex with add_subdirectory/FetchContent")
   endif()
 
   cmake_path(ABSOLUTE_PATH output BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
@@ -55,14 +52,28 @@ function(lorvex_add_rcdata output)
     endif()
   endif()
 
-  # An installed lorvex is a tool of the host, also in a cross build: run its
-  # file. A lorvex built here is named as a target, so that a cross build runs
-  # it under CMAKE_CROSSCOMPILING_EMULATOR.
-  get_target_property(lorvex_imported lorvex::lorvex IMPORTED)
-  if(lorvex_imported)
-    set(lorvex_command "$<TARGET_FILE:lorvex::lorvex>")
+  # Always a lorvex that runs on the build machine: the one LORVEX_EXECUTABLE
+  # names, one built for it beside a cross build (see build-machine-tool.cmake),
+  # an installed one, or the one built here, which a cross build runs under
+  # CMAKE_CROSSCOMPILING_EMULATOR when given as a target.
+  get_property(build_machine_tool GLOBAL PROPERTY LORVEX_BUILD_MACHINE_TOOL)
+  if(LORVEX_EXECUTABLE)
+    set(lorvex_command "${LORVEX_EXECUTABLE}")
+    set(lorvex_depends "${LORVEX_EXECUTABLE}")
+  elseif(build_machine_tool)
+    set(lorvex_command "${build_machine_tool}")
+    set(lorvex_depends lorvex_build_machine "${build_machine_tool}")
+  elseif(NOT TARGET lorvex::lorvex)
+    message(FATAL_ERROR "lorvex_add_rcdata: no lorvex is known here; use find_package(lorvex), "
+                        "add lorvex with add_subdirectory/FetchContent, or set LORVEX_EXECUTABLE")
   else()
-    set(lorvex_command lorvex::lorvex)
+    get_target_property(lorvex_imported lorvex::lorvex IMPORTED)
+    if(lorvex_imported)
+      set(lorvex_command "$<TARGET_FILE:lorvex::lorvex>")
+    else()
+      set(lorvex_command lorvex::lorvex)
+    endif()
+    set(lorvex_depends lorvex::lorvex "$<TARGET_FILE:lorvex::lorvex>")
   endif()
 
   # Ninja makes the output's folder; Make does not, so the command does.
@@ -70,7 +81,7 @@ function(lorvex_add_rcdata output)
     OUTPUT "${script}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${script_folder}"
     COMMAND ${lorvex_command} "${arg_NAME}" "${text}" "${script}"
-    DEPENDS "${text_dependency}" lorvex::lorvex "$<TARGET_FILE:lorvex::lorvex>"
+    DEPENDS "${text_dependency}" ${lorvex_depends}
     COMMENT "lorvex: ${arg_NAME} from ${arg_INPUT} into ${script_name}"
     VERBATIM)
 

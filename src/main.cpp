@@ -1,6 +1,7 @@
 // Checks the command line, opens both files, runs the conversion and turns
 // every failure into one message on standard output and a non-zero status,
-// never leaving a damaged file behind.
+// never leaving a damaged file behind. Also answers --version and --help,
+// given alone, without opening any file.
 #include "main.hpp"
 
 #include <algorithm>
@@ -14,6 +15,16 @@ namespace lorvex {
 namespace {
 
 constexpr system::path_char no_path[] = {0};
+
+// Exactly the option, byte for byte: no abbreviation, no other case.
+bool is_option(const system::path_char* argument, const char* option) {
+  for (; *option != '\0'; ++argument, ++option) {
+    if (*argument != static_cast<system::path_char>(static_cast<unsigned char>(*option))) {
+      return false;
+    }
+  }
+  return *argument == 0;
+}
 
 // Only a name that a header line can hold: an empty or all-blank name leaves
 // the header without one, which no resource compiler takes, and a control
@@ -43,10 +54,22 @@ void discard_unfinished_output() {
 }
 
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages) {
+  // Build tools (Meson's version check among them) and people ask these two;
+  // a call with one argument could never convert anything.
+  if (argc == 2 && is_option(argv[1], "--version")) {
+    system::print_message(messages, "lorvex " LORVEX_VERSION, no_path, "\n");
+    return exit_success;
+  }
+  const bool help = argc == 2 && is_option(argv[1], "--help");
   if (argc < 4) {
     system::print_message(messages, "Usage: lorvex rcdata_name inputfile outputfile ", no_path,
                           "\n");
-    return exit_usage;
+    if (!help) return exit_usage;
+    system::print_message(messages,
+                          "Writes a resource script with one RCDATA statement that holds the "
+                          "text of inputfile.",
+                          no_path, "\n");
+    return exit_success;
   }
   std::string rcdata_name;
   if (!system::resource_name_bytes(argv[1], &rcdata_name) || !usable_resource_name(rcdata_name)) {

@@ -40,13 +40,27 @@ mode_t mode_of(const std::string& path) {
 bool directory_is_empty(const std::string& path) { return std::filesystem::is_empty(path); }
 
 TEST(CommandLineRun, FewerThanThreeArgumentsPrintUsageAndTouchNothing) {
-  const std::vector<std::vector<std::string>> calls = {{}, {"NAME"}, {"NAME", "in.txt"}};
-  for (const auto& arguments : calls) {
+  const std::string help =
+      usage +
+      "Writes a resource script with one RCDATA statement that holds the text of inputfile.\n";
+  // --version and --help only alone and exactly so; every other call keeps the usage line.
+  const std::vector<std::pair<std::vector<std::string>, std::pair<std::string, int>>> calls = {
+      {{}, {usage, 2}},
+      {{"NAME"}, {usage, 2}},
+      {{"NAME", "in.txt"}, {usage, 2}},
+      {{"--version"}, {"lorvex 1.0.0\n", 0}},
+      {{"--help"}, {help, 0}},
+      {{"--version", "in.txt"}, {usage, 2}},
+      {{"--help", "--version"}, {usage, 2}},
+      {{"-version"}, {usage, 2}},
+      {{"--Help"}, {usage, 2}}};
+  for (const auto& [arguments, expected] : calls) {
     temp_dir dir;
     const run_result result = run_tool(arguments, {dir.path()});
-    EXPECT_EQ(result.out, message(usage)) << arguments.size() << " arguments";
+    const std::string shown = arguments.empty() ? "" : arguments[0];
+    EXPECT_EQ(result.out, message(expected.first)) << arguments.size() << " arguments " << shown;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.status, expected.second) << shown;
     EXPECT_TRUE(directory_is_empty(dir.path()));
   }
 }

@@ -2,8 +2,9 @@
 # The packages as users get them: makes the Debian package and the Windows zip
 # with `cmake --workflow --preset package`, runs lintian, installs the .deb
 # into a scratch root and builds against it (natively, as a 32-bit MinGW
-# consumer, and with Meson, natively and for Windows), and runs the zip's
-# lorvex.exe under Wine.
+# consumer, and with Meson, natively and for Windows, also with lorvex as a
+# subproject), runs the zip's lorvex.exe under Wine and checks that its
+# package is refused on Linux.
 #
 #   packages.sh <lorvex source dir>
 set -euo pipefail
@@ -14,7 +15,7 @@ source_dir=$(cd "$1" && pwd)
 # ---- the packages
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2> /dev/null || echo 1)}
 (cd "$source_dir" && quietly cmake --workflow --preset package)
-version=$(sed -n 's/^project(lorvex VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+version=$(cat "$source_dir/VERSION")
 deb=$source_dir/build/package/lorvex_${version}_$(dpkg --print-architecture).deb
 zip=$source_dir/build/package/lorvex-${version}-win64.zip
 [[ -f $deb && -f $zip ]] || { fail "the workflow left no $deb or $zip"; exit 1; }
@@ -74,6 +75,15 @@ else
 fi
 WINEDEBUG=-all wine "$top/bin/lorvex.exe" HELP_TEXT "$text" "$work/from_zip.rc" < /dev/null > /dev/null 2>&1
 check_same "the zip's lorvex.exe converts under Wine" "$work/expected.rc" "$work/from_zip.rc"
+# Its package is for Windows build machines: refused here, and for its reason.
+if cmake -S "$work/examples/generate_only" -B "$work/zip_consumer" -Dlorvex_DIR="$top/lib/cmake/lorvex" \
+     > "$work/refused.log" 2>&1 || ! tr -s ' \n' ' ' < "$work/refused.log" |
+     grep -q "holds a lorvex for Windows, which cannot run on this Linux build machine"; then
+  cat "$work/refused.log" >&2
+  fail "the zip's package is not refused on Linux with its reason"
+else
+  echo "ok: the zip's package is refused on Linux, saying why"
+fi
 
 # ---- Meson, natively with the packaged lorvex, then for Windows
 export PATH=$root/usr/bin:$PATH
@@ -96,5 +106,17 @@ quietly meson compile -C "$work/meson-windows"
 WINEDEBUG=-all wine "$work/meson-windows/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
 { tr -d '\r' < "$text"; printf '\0'; } > "$work/stored.txt"
 check_same "the Meson cross build's show_help prints its text under Wine" "$work/stored.txt" "$work/shown.txt"
+
+# lorvex as the example's subproject (its wrap), built for the build machine
+# in the cross build.
+ln -s "$source_dir" "$meson_dir/subprojects/lorvex"
+quietly meson setup "$work/meson-subproject" "$meson_dir" --cross-file "$meson_dir/mingw-w64.ini" \
+  --wrap-mode=forcefallback
+quietly meson compile -C "$work/meson-subproject"
+WINEDEBUG=-all wine "$work/meson-subproject/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+check_same "lorvex as a Meson subproject in the cross build: show_help prints its text" \
+  "$work/stored.txt" "$work/shown.txt"
+[[ $("$work/meson-subproject/subprojects/lorvex/lorvex" --version) == "lorvex $version" ]] ||
+  fail "the subproject's lorvex does not run on the build machine"
 
 finish_checks "checks of the packages"
