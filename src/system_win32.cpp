@@ -367,8 +367,8 @@ bool native_same_final_path(file_handle a, file_handle b) {
   std::wstring a_path;
   std::wstring b_path;
   // The drive form where both have one, else the volume's device name.
-  for (const DWORD flags :
-       {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, FILE_NAME_NORMALIZED | VOLUME_NAME_NT}) {
+  for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_DOS},
+                            DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_NT}}) {
     if (final_path(to_native(a), flags, &a_path) && final_path(to_native(b), flags, &b_path)) {
       return equal_ignoring_case(a_path.c_str(), a_path.size(), b_path.c_str(), b_path.size());
     }
