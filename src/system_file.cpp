@@ -9,6 +9,13 @@ call_table& calls() {
   return table;
 }
 
+bool same_file(const file_description& a, const file_description& b) {
+  if (a.identified && b.identified) {
+    return a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
+  }
+  return a.file != no_file && b.file != no_file && calls().same_final_path(a.file, b.file);
+}
+
 void discard_written_file(file_handle file, const file_description& written,
                           const path_char* path) {
   if (!written.regular) return;  // a device or pipe is not ours to empty or remove

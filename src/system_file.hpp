@@ -22,6 +22,9 @@ using path_char = char;
 // A file descriptor on POSIX, a HANDLE on Win32.
 using file_handle = std::intptr_t;
 
+// A handle that names no open file.
+constexpr file_handle no_file = -1;
+
 // The three kinds that decide how the end-of-file marker 0x1A is read.
 enum class file_kind { disk, pipe, character_device };
 
@@ -32,12 +35,10 @@ struct file_description {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
   std::uint64_t index_high = 0;  // the upper half of a 128-bit Windows file ID, else 0
+  // The handle described, while it stays open (never from describe_path):
+  // where identity is unknown, same_file asks the system about it.
+  file_handle file = no_file;
 };
-
-inline bool same_file(const file_description& a, const file_description& b) {
-  return a.identified && b.identified && a.volume == b.volume && a.index == b.index &&
-         a.index_high == b.index_high;
-}
 
 enum class io_status { done, interrupted, failed };
 
@@ -45,9 +46,6 @@ struct io_result {
   io_status status;
   std::size_t count;  // bytes moved when status is done; 0 means end of file on a read
 };
-
-// A handle that names no open file.
-constexpr file_handle no_file = -1;
 
 // Each entry makes one attempt; a failed open leaves *file as it was, or
 // no_file. Those that discard_written_file uses are async-signal-safe on POSIX.
@@ -67,14 +65,22 @@ struct call_table {
   io_result (*write)(file_handle file, const void* data, std::size_t size);
   bool (*close)(file_handle file);
   // Removes file, or what path names when it is no_file (POSIX: always path;
-  // Windows: through the handle, where its open got delete access).
+  // Windows: through the handle, where delete access can be had through it).
   bool (*remove)(file_handle file, const path_char* path);
+  // Whether two open files have the same final path (Windows, ignoring case);
+  // false where the system keeps none.
+  bool (*same_final_path)(file_handle a, file_handle b);
 };
 
 // The table every stream uses; tests may overwrite its entries.
 call_table& calls();
 // The platform's own entries, from system_posix.cpp or system_win32.cpp.
 const call_table& native_calls();
+
+// The same file by volume and index; where either is unknown, by the final
+// paths of both open handles. Two descriptions without handles, or with one
+// unknown identity, are never the same.
+bool same_file(const file_description& a, const file_description& b);
 
 // Undoes an unfinished output: empties the file through its handle, if open,
 // and removes it if path still names that very file directly (no link, no
@@ -83,9 +89,9 @@ void discard_written_file(file_handle file, const file_description& written, con
 
 // Before any file is opened: a write past a file-size limit is to fail, not
 // kill (SIGXFSZ ignored); every signal that would end the process (on
-// Windows Ctrl+C, Ctrl+Break, a closed console) and that the caller did not
-// ignore is to call the async-signal-safe on_termination first, then end the
-// process as it would have.
+// Windows Ctrl+C, Ctrl+Break, a closed console, logoff and shutdown) and
+// that the caller did not ignore is to call the async-signal-safe
+// on_termination first, then end the process as it would have.
 void prepare_process(void (*on_termination)());
 
 // The resource name as the bytes the script holds: on Windows the argument in

@@ -81,6 +81,7 @@ const call_table native_table = {
     // gone, and a retry could close one that another thread just opened.
     [](file_handle file) { return ::close(static_cast<int>(file)) == 0; },
     [](file_handle, const char* path) { return ::unlink(path) == 0; },
+    [](file_handle, file_handle) { return false; },  // every file is identified
 };
 
 void (*termination_cleanup)() = nullptr;

@@ -1,16 +1,34 @@
 // The Win32 side of system_file.hpp: handles, wide paths in every form
 // Windows takes, console events and the ANSI code page. Each call makes a
-// single attempt; retries and short writes are the caller's job.
+// single attempt; retries and short writes are the caller's job. A console
+// event ends the run on the main thread, which owns every handle.
 #include "system_file.hpp"
 
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <utility>
 
 #include "system_win32.hpp"
+
+// Platform block: what older SDK and MinGW-w64 headers declare only for
+// newer _WIN32_WINNT settings (Windows 10 1607 and later).
+#ifndef FILE_DISPOSITION_FLAG_DELETE
+#define FILE_DISPOSITION_FLAG_DELETE 0x00000001
+#define FILE_DISPOSITION_FLAG_POSIX_SEMANTICS 0x00000002
+#endif
+namespace lorvex::system {
+namespace {
+constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+struct disposition_info_ex {
+  DWORD flags;
+};
+}  // namespace
+}  // namespace lorvex::system
+// End of the platform block.
 
 namespace lorvex::system {
 namespace {
@@ -18,6 +36,9 @@ namespace {
 HANDLE to_native(file_handle file) { return reinterpret_cast<HANDLE>(file); }
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// The output shares delete too: its discard takes delete access through a
+// second handle, which every open handle of the file must allow.
+constexpr DWORD output_sharing = share_all | FILE_SHARE_DELETE;
 
 bool has_prefix(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::wcslen(prefix), prefix) == 0;
@@ -69,6 +90,11 @@ bool names_file(const std::wstring& full) {
   if (has_prefix(full, L"\\\\?\\") || has_prefix(full, L"\\\\.\\")) {
     const wchar_t* rest = full.c_str() + 4;
     if (rest[0] != L'\0' && rest[1] == L':' && rest[2] == L'\\' && rest[3] != L'\0') return true;
+    // A volume by its GUID, \\?\Volume{...}\..., is a drive by another name.
+    if (full.size() > 11 && equal_ignoring_case(rest, 7, L"Volume{", 7)) {
+      const std::size_t end = full.find(L"}\\", 11);
+      return end != std::wstring::npos && end + 2 < full.size();
+    }
     if (full.size() < 8 || !equal_ignoring_case(rest, 4, L"UNC\\", 4)) return false;
     server = 8;
   } else if (!has_prefix(full, L"\\\\")) {
@@ -138,28 +164,84 @@ windows_path classify(const wchar_t* typed) {
   return path;
 }
 
-bool open_native(const wchar_t* path, DWORD access, DWORD disposition, file_handle* file) {
-  const windows_path named = classify(path);
-  if (named.native.empty()) return false;
-  HANDLE handle = CreateFileW(named.native.c_str(), access, share_all, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Delete access lets an unfinished script be removed through this very
-  // handle; where permissions or another process's sharing refuse it, the
-  // file is opened without (and can then only be emptied).
-  const DWORD error = GetLastError();
-  if (handle == INVALID_HANDLE_VALUE && (access & DELETE) != 0 &&
-      (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
-    handle = CreateFileW(named.native.c_str(), access & ~static_cast<DWORD>(DELETE), share_all,
-                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+// The output, classified once as it is opened, so that its cleanup, which
+// may run on the console handler's thread, neither classifies nor allocates.
+std::wstring registered_typed;
+windows_path registered_output;
+
+const windows_path& classified(const wchar_t* typed, windows_path* scratch) {
+  if (!registered_output.native.empty() && registered_typed == typed) return registered_output;
+  *scratch = classify(typed);
+  return *scratch;
+}
+
+// --- The ending of an interrupted run ---
+// A console event sets interrupted and cancels the main thread's blocked
+// call; the main thread then cleans up at its next call and ends the
+// process. The handler never touches a handle that the main thread may be
+// using, and does the cleanup itself only if the main thread never comes.
+void (*termination_cleanup)() = nullptr;
+std::atomic<bool> interrupted{false};
+std::atomic<DWORD> ending_thread{0};  // the thread that took the ending road, 0 before
+std::atomic<bool> cleaned_up{false};
+DWORD main_thread_id = 0;
+HANDLE main_thread = nullptr;
+
+// True for the thread that takes the ending first, and again on it.
+bool take_ending() {
+  DWORD holder = 0;
+  return ending_thread.compare_exchange_strong(holder, GetCurrentThreadId()) ||
+         holder == GetCurrentThreadId();
+}
+
+void clean_up_and_end() {
+  if (!cleaned_up.load() && termination_cleanup != nullptr) termination_cleanup();
+  // The status the default handler gives, without the C runtime's shutdown.
+  win32_calls().terminate_process(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  cleaned_up.store(true);  // reached only where the ending is faked
+}
+
+// Each of the main thread's calls looks before and after it runs.
+void end_if_interrupted() {
+  if (!interrupted.load() || GetCurrentThreadId() != main_thread_id) return;
+  if (ending_thread.load() == main_thread_id) return;  // its own cleanup's calls
+  if (take_ending()) {
+    clean_up_and_end();
+    return;  // only where the ending is faked
   }
+  for (;;) Sleep(INFINITE);  // the handler cleans up and ends the process
+}
+
+bool open_native(const wchar_t* path, DWORD access, DWORD sharing, DWORD disposition,
+                 file_handle* file) {
+  end_if_interrupted();
+  windows_path scratch;
+  const windows_path& named = classified(path, &scratch);
+  if (named.native.empty()) return false;
+  const HANDLE handle = CreateFileW(named.native.c_str(), access, sharing, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  end_if_interrupted();
   if (handle == INVALID_HANDLE_VALUE) return false;
   *file = reinterpret_cast<file_handle>(handle);
   return true;
 }
 
+// Only a name surrogate (a symbolic link, a junction) stands for another
+// file; other reparse points (cloud placeholders, deduplicated files) are
+// the file itself. Where the tag cannot be read, it counts as a link.
+bool is_link_or_folder(HANDLE handle, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return !win32_calls().get_file_information_by_handle_ex(handle, FileAttributeTagInfo, &tag,
+                                                          sizeof tag) ||
+         IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
 // FileIdInfo gives the 64-bit volume serial and the 128-bit file ID (ReFS
-// needs all of it); where a volume lacks it, the 32-bit serial and 64-bit
-// index serve. A serial and an ID that are both 0 identify nothing.
+// needs all of it); where a volume lacks it or answers 0, the 32-bit serial
+// and 64-bit index serve. An ID of 0 identifies nothing, whatever the serial:
+// some file systems and redirected drives answer 0 for every file.
 void read_identity(HANDLE handle, file_description* description) {
   BY_HANDLE_FILE_INFORMATION info{};
   const bool has_info = win32_calls().get_file_information_by_handle(handle, &info) != 0;
@@ -170,25 +252,23 @@ void read_identity(HANDLE handle, file_description* description) {
     std::memcpy(&description->index, id.FileId.Identifier, sizeof description->index);
     std::memcpy(&description->index_high, id.FileId.Identifier + sizeof description->index,
                 sizeof description->index_high);
-  } else if (has_info) {
+  }
+  if (description->index == 0 && description->index_high == 0 && has_info) {
     description->volume = info.dwVolumeSerialNumber;
     description->index =
         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  } else {
-    return;
   }
-  description->identified =
-      description->volume != 0 || description->index != 0 || description->index_high != 0;
-  description->regular =
-      has_info &&
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  description->identified = description->index != 0 || description->index_high != 0;
+  if (!description->identified) description->volume = 0;
+  description->regular = has_info && !is_link_or_folder(handle, info.dwFileAttributes);
 }
 
 bool native_describe(file_handle file, file_description* description) {
   *description = file_description{};
   const DWORD type = GetFileType(to_native(file));
   if (type == FILE_TYPE_DISK) read_identity(to_native(file), description);
-  description->regular = type == FILE_TYPE_DISK;  // by its type: its identity may be unknown
+  description->regular = type == FILE_TYPE_DISK;         // by its type: its identity may be unknown
+  if (type == FILE_TYPE_DISK) description->file = file;  // a device is never the same file
   if (type == FILE_TYPE_PIPE) description->kind = file_kind::pipe;
   if (type == FILE_TYPE_CHAR) description->kind = file_kind::character_device;
   return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR;
@@ -197,7 +277,8 @@ bool native_describe(file_handle file, file_description* description) {
 bool describe_native_path(const wchar_t* path, bool follow_link, file_description* description) {
   // A look at anything but a drive or share file can act: a named pipe
   // would take it for a client's connection.
-  const windows_path named = classify(path);
+  windows_path scratch;
+  const windows_path& named = classified(path, &scratch);
   if (!named.file) return false;
   // Access 0 asks for attributes only; backup semantics opens a folder too.
   HANDLE handle = CreateFileW(
@@ -211,62 +292,128 @@ bool describe_native_path(const wchar_t* path, bool follow_link, file_descriptio
 }
 
 bool native_empty(file_handle file) {
-  return SetFilePointerEx(to_native(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(to_native(file));
+  end_if_interrupted();
+  const bool emptied = SetFilePointerEx(to_native(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN) &&
+                       SetEndOfFile(to_native(file));
+  end_if_interrupted();
+  return emptied;
 }
 
 io_result native_read(file_handle file, void* buffer, std::size_t size) {
+  end_if_interrupted();
   DWORD got = 0;
-  const BOOL done = ReadFile(to_native(file), buffer, static_cast<DWORD>(size), &got, nullptr);
-  // The server closed or disconnected the pipe: that is its end, not a failure.
-  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-  const bool ended = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+  SetLastError(ERROR_SUCCESS);
+  const BOOL done =
+      win32_calls().read_file(to_native(file), buffer, static_cast<DWORD>(size), &got, nullptr);
+  const DWORD error = GetLastError();
+  // A console read that Ctrl+C cut short succeeds with nothing: the run is
+  // interrupted, whether or not the handler has started yet.
+  if (done && got == 0 && error == ERROR_OPERATION_ABORTED) interrupted.store(true);
+  end_if_interrupted();
+  if (done && got == 0 && error == ERROR_OPERATION_ABORTED) return {io_status::failed, 0};
+  // A pipe server may send an empty message: only its close or disconnect
+  // ends the pipe.
+  if (done && got == 0 && GetFileType(to_native(file)) == FILE_TYPE_PIPE) {
+    return {io_status::interrupted, 0};
+  }
+  const bool ended = !done && (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED);
   return {done || ended ? io_status::done : io_status::failed, got};
 }
 
 io_result native_write(file_handle file, const void* data, std::size_t size) {
+  end_if_interrupted();
   DWORD put = 0;
-  const BOOL done = WriteFile(to_native(file), data, static_cast<DWORD>(size), &put, nullptr);
+  const BOOL done =
+      win32_calls().write_file(to_native(file), data, static_cast<DWORD>(size), &put, nullptr);
+  end_if_interrupted();
   return {done ? io_status::done : io_status::failed, put};
 }
 
+// Delete access is taken only now, through the open handle, so that it
+// reaches this very file. The name goes at once where the volume allows it
+// (NTFS, Windows 10 1809 and later), even while another program holds the
+// file; elsewhere when the last handle closes. Allocates nothing.
 bool native_remove(file_handle file, const wchar_t* path) {
   if (file == no_file) {
-    const windows_path named = classify(path);
+    windows_path scratch;
+    const windows_path& named = classified(path, &scratch);
     return named.file && DeleteFileW(named.native.c_str()) != 0;
   }
-  FILE_DISPOSITION_INFO disposition{TRUE};  // deleted as the last handle closes
-  return SetFileInformationByHandle(to_native(file), FileDispositionInfo, &disposition,
-                                    sizeof disposition) != 0;
+  const HANDLE deleting = win32_calls().reopen_file(to_native(file), DELETE, output_sharing, 0);
+  if (deleting == INVALID_HANDLE_VALUE) return false;  // it stays emptied
+  disposition_info_ex posix{FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+  FILE_DISPOSITION_INFO legacy{TRUE};
+  const bool removed = win32_calls().set_file_information_by_handle(
+                           deleting, file_disposition_info_ex, &posix, sizeof posix) ||
+                       win32_calls().set_file_information_by_handle(deleting, FileDispositionInfo,
+                                                                    &legacy, sizeof legacy);
+  CloseHandle(deleting);
+  return removed;
+}
+
+bool final_path(HANDLE handle, DWORD flags, std::wstring* path) {
+  path->assign(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, path->data(), MAX_PATH, flags);
+  if (length >= MAX_PATH) {  // the size needed, its NUL counted
+    path->assign(length, L'\0');
+    length = GetFinalPathNameByHandleW(handle, path->data(), length, flags);
+  }
+  if (length == 0 || length >= path->size()) return false;
+  path->resize(length);
+  return true;
+}
+
+bool native_same_final_path(file_handle a, file_handle b) {
+  std::wstring a_path;
+  std::wstring b_path;
+  // The drive form where both have one, else the volume's device name.
+  for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_DOS},
+                            DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_NT}}) {
+    if (final_path(to_native(a), flags, &a_path) && final_path(to_native(b), flags, &b_path)) {
+      return equal_ignoring_case(a_path.c_str(), a_path.size(), b_path.c_str(), b_path.size());
+    }
+  }
+  return false;
 }
 
 const call_table native_table = {
     [](const wchar_t* path, file_handle* file) {
-      return open_native(path, GENERIC_READ, OPEN_EXISTING, file);
+      return open_native(path, GENERIC_READ, share_all, OPEN_EXISTING, file);
     },
     // OPEN_ALWAYS: an existing file keeps its attributes (CREATE_ALWAYS
     // resets them and refuses hidden files).
     [](const wchar_t* path, file_handle* file) {
-      return open_native(path, GENERIC_WRITE | DELETE, OPEN_ALWAYS, file);
+      registered_output = classify(path);
+      registered_typed = path;
+      return open_native(path, GENERIC_WRITE, output_sharing, OPEN_ALWAYS, file);
     },
     native_describe,
     describe_native_path,
     native_empty,
     native_read,
     native_write,
-    [](file_handle file) { return CloseHandle(to_native(file)) != 0; },
+    [](file_handle file) {
+      end_if_interrupted();  // not after: the handle is gone then
+      return CloseHandle(to_native(file)) != 0;
+    },
     native_remove,
+    native_same_final_path,
 };
-
-void (*termination_cleanup)() = nullptr;
-HANDLE writing_thread = nullptr;
 
 win32_call_table win32_table = {GetFileInformationByHandleEx,
                                 GetFileInformationByHandle,
-                                SuspendThread,
-                                GetThreadContext,
+                                ReOpenFile,
+                                SetFileInformationByHandle,
+                                ReadFile,
+                                WriteFile,
+                                Sleep,
                                 TerminateProcess,
                                 GetFullPathNameW};
+
+// The handler waits this long for the main thread to end the run, a little
+// less than the 5 seconds that Windows gives a closed console.
+constexpr DWORD handler_step_ms = 20;
+constexpr int handler_steps = 200;
 
 }  // namespace
 
@@ -275,27 +422,37 @@ const call_table& native_calls() { return native_table; }
 win32_call_table& win32_calls() { return win32_table; }
 
 BOOL WINAPI on_console_event(DWORD event) {
-  if (event > CTRL_CLOSE_EVENT) return FALSE;  // not Ctrl+C, Ctrl+Break or a closed console
-  // This runs on a thread of its own. The writing one stops first, so that
-  // nothing reaches the file after the cleanup; SuspendThread only asks for
-  // that, and GetThreadContext waits until it has happened.
-  if (writing_thread != nullptr &&
-      win32_calls().suspend_thread(writing_thread) != static_cast<DWORD>(-1)) {
-    CONTEXT context{};
-    context.ContextFlags = CONTEXT_CONTROL;
-    win32_calls().get_thread_context(writing_thread, &context);
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT &&
+      event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) {
+    return FALSE;
   }
-  termination_cleanup();
-  // The status the default handler gives, without the C runtime's shutdown,
-  // which could wait for a lock that the stopped thread holds.
-  win32_calls().terminate_process(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  interrupted.store(true);
+  // Cancelled again and again: a call that the main thread starts after a
+  // cancel still sees the flag before it starts, or is cancelled next time.
+  for (int step = 0; step < handler_steps && ending_thread.load() == 0; ++step) {
+    if (main_thread != nullptr) CancelSynchronousIo(main_thread);
+    win32_calls().sleep(handler_step_ms);
+  }
+  if (take_ending()) {
+    clean_up_and_end();  // the main thread never came: stuck outside lorvex's calls
+  } else {
+    while (!cleaned_up.load()) win32_calls().sleep(handler_step_ms);
+    win32_calls().terminate_process(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  }
   return TRUE;
 }
 
 void prepare_process(void (*on_termination)()) {
   termination_cleanup = on_termination;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &writing_thread,
-                  THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, 0);
+  interrupted.store(false);
+  ending_thread.store(0);
+  cleaned_up.store(false);
+  main_thread_id = GetCurrentThreadId();
+  if (main_thread != nullptr) CloseHandle(main_thread);
+  main_thread = nullptr;
+  // CancelSynchronousIo needs THREAD_TERMINATE.
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread,
+                  THREAD_TERMINATE, FALSE, 0);
   SetConsoleCtrlHandler(on_console_event, TRUE);  // not called for a Ctrl+C the caller ignores
 }
 

@@ -1,7 +1,7 @@
-// The few Win32 calls behind file identity, the Ctrl+C ending and the reading
-// of legacy device names, in a table of their own: Wine never fails them as
-// some volumes do, nor races a suspended thread, nor reads names as Windows 11
-// does, so tests replace them to reach those roads. Windows only.
+// The Win32 calls behind file identity, removal, reads, writes, the Ctrl+C
+// ending and the reading of legacy device names, in a table of their own:
+// Wine never fails them as some volumes and consoles do, nor reads names as
+// Windows 11 does, so tests replace them to reach those roads. Windows only.
 #pragma once
 
 #if defined(_WIN32)
@@ -14,8 +14,12 @@ struct win32_call_table {
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
   BOOL(WINAPI* get_file_information_by_handle)
   (HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
-  DWORD(WINAPI* suspend_thread)(HANDLE thread);
-  BOOL(WINAPI* get_thread_context)(HANDLE thread, LPCONTEXT context);
+  HANDLE(WINAPI* reopen_file)(HANDLE file, DWORD access, DWORD sharing, DWORD flags);
+  BOOL(WINAPI* set_file_information_by_handle)
+  (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
+  BOOL(WINAPI* read_file)(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED);
+  BOOL(WINAPI* write_file)(HANDLE file, LPCVOID data, DWORD size, LPDWORD put, LPOVERLAPPED);
+  void(WINAPI* sleep)(DWORD milliseconds);
   BOOL(WINAPI* terminate_process)(HANDLE process, UINT status);
   // Where Windows 10 and 11 part ways: whether aux.rc names the device AUX.
   DWORD(WINAPI* get_full_path_name)(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR* name);

@@ -122,6 +122,7 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_write,
       fake_close,
       fake_remove,
+      [](system::file_handle, system::file_handle) { return false; },
   };
 }
 

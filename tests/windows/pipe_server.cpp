@@ -4,12 +4,17 @@
 //                                         a client that only looks uses it up.
 //   pipe_server send NAME READY           sends "piped" and a line feed, then
 //                                         flushes, disconnects and closes.
+//   pipe_server messages NAME READY OUT   once OUT is emptied (the client has
+//                                         opened it), opens OUT to read as
+//                                         fopen does, then sends the same text
+//                                         as messages "pi", "" and "ped\n".
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -31,14 +36,29 @@ bool create_empty_file(const char* path) {
   return true;
 }
 
+// Waits until path holds nothing, then opens it as another program would.
+bool readable_once_emptied(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  while (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || data.nFileSizeLow != 0) {
+    Sleep(10);
+  }
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   const bool sending = argc == 4 && std::string(argv[1]) == "send";
+  const bool messages = argc == 5 && std::string(argv[1]) == "messages";
   if (argc != 5 && !sending) return 2;
   const std::string name = std::string("\\\\.\\pipe\\") + argv[2];
-  HANDLE pipe = CreateNamedPipeA(name.c_str(), sending ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND,
-                                 PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+  HANDLE pipe = CreateNamedPipeA(
+      name.c_str(), sending || messages ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND,
+      (messages ? PIPE_TYPE_MESSAGE : PIPE_TYPE_BYTE) | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return failed("CreateNamedPipe");
   CloseHandle(CreateThread(nullptr, 0, give_up_later, nullptr, 0, nullptr));
   if (!create_empty_file(argv[3])) return failed("creating the ready file");
@@ -46,6 +66,17 @@ int main(int argc, char* argv[]) {
     return failed("ConnectNamedPipe");
   }
   DWORD put = 0;
+  if (messages) {
+    const bool readable = readable_once_emptied(argv[4]);  // reported at the end
+    for (const char* message : {"pi", "", "ped\n"}) {
+      const auto size = static_cast<DWORD>(std::strlen(message));
+      if (!WriteFile(pipe, message, size, &put, nullptr) || !FlushFileBuffers(pipe)) {
+        return failed("sending a message");
+      }
+    }
+    if (!DisconnectNamedPipe(pipe) || !CloseHandle(pipe)) return failed("disconnecting");
+    return readable ? 0 : failed("opening the output to read");
+  }
   if (sending) {
     // The documented end of a server: the client gets every byte, then finds
     // the pipe disconnected rather than closed.
