@@ -24,6 +24,7 @@ bool fake_open_for_reading(const system::path_char*, system::file_handle* file) 
 
 bool fake_open_for_writing(const system::path_char*, system::file_handle* file) {
   current->output_opened = true;
+  ++current->output_opens;
   if (!current->output_openable) return false;
   *file = fake_output_handle;
   return true;
@@ -63,6 +64,14 @@ bool fake_empty(system::file_handle) {
   current->emptied = true;
   current->written.clear();
   return true;
+}
+
+system::lock_result fake_lock(system::file_handle) {
+  run_once(current->during_output_lock);
+  if (current->lock_results.empty()) return system::lock_result::held;
+  const system::lock_result result = current->lock_results.front();
+  current->lock_results.pop_front();
+  return result;
 }
 
 system::io_result fake_read(system::file_handle, void* buffer, std::size_t size) {
@@ -118,6 +127,7 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_describe,
       fake_describe_path,
       fake_empty,
+      fake_lock,
       fake_read,
       fake_write,
       fake_close,

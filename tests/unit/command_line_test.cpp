@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <string>
 
 #include "fake_system.hpp"
@@ -70,8 +71,8 @@ TEST(CommandLine, OutputPathNamingTheInputIsRefusedBeforeAnyOpen) {
 }
 
 // A signal that arrives while the output is opened: once the output is known
-// to be no other file (above all, not the input), it is the tool's to
-// discard; before that, nothing is touched.
+// to be no other file (above all, not the input) and this run holds its lock,
+// it is the tool's to discard; before that, nothing is touched.
 TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
   struct moment_case {
     const char* what;
@@ -87,6 +88,8 @@ TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
          f.during_output_describe = discard_unfinished_output;
        },
        false},
+      {"while waiting for the lock that another run holds",
+       [](fake_system& f) { f.during_output_lock = discard_unfinished_output; }, false},
   };
   for (const moment_case& c : cases) {
     fake_system fake;
@@ -140,6 +143,29 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
     if (!fails) {
       EXPECT_EQ(fake.written, clean.written) << c.what;
     }
+  }
+}
+
+// Whatever the wait for the lock came to, the script is written whole; a file
+// removed meanwhile is given up for a new one at the path.
+TEST(CommandLine, TheScriptIsWrittenWhateverTheLockCameTo) {
+  using system::lock_result;
+  const struct {
+    const char* what;
+    std::deque<lock_result> results;
+    int opens;
+  } cases[] = {
+      {"interrupted, then held", {lock_result::interrupted}, 1},
+      {"no locks on this file system", {lock_result::unavailable}, 1},
+      {"removed while waiting, then held", {lock_result::removed}, 2},
+  };
+  for (const auto& c : cases) {
+    fake_system fake;
+    fake.input = "a \"b\"\r\n";
+    fake.lock_results = c.results;
+    EXPECT_EQ(run(fake).status, exit_success) << c.what;
+    EXPECT_EQ(fake.written, clean_script) << c.what;
+    EXPECT_EQ(fake.output_opens, c.opens) << c.what;
   }
 }
 
