@@ -163,7 +163,7 @@ bool ignored_at_start(int signal_number) {
 // stops), and the handlers need a few hundred bytes beside the system's
 // signal frame (some kilobytes where the processor has wide registers).
 void give_handlers_a_stack() {
-  const std::size_t size = std::max<std::size_t>(SIGSTKSZ, 64 * 1024);
+  const std::size_t size = std::max<std::size_t>(SIGSTKSZ, std::size_t{64} * 1024);
   stack_t alternate{};
   alternate.ss_sp = new (std::nothrow) char[size];  // for the whole run
   alternate.ss_size = size;

@@ -256,8 +256,6 @@ temp_dir::temp_dir() {
 #include <cerrno>
 #include <thread>
 
-extern char** environ;  // not declared by every system's unistd.h
-
 namespace lorvex::e2e {
 
 namespace {
@@ -370,8 +368,11 @@ running_process::running_process(const std::vector<std::string>& command,
     argv.reserve(command.size() + 1);
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    if (options.environment != nullptr) environ = environment.data();
-    ::execvp(argv[0], argv.data());
+    if (options.environment != nullptr) {
+      ::execve(argv[0], argv.data(), environment.data());  // argv[0] is a full path then
+    } else {
+      ::execvp(argv[0], argv.data());
+    }
     child_fails("exec");
   }
   pid_ = child;
