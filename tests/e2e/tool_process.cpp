@@ -328,13 +328,6 @@ running_process::running_process(const std::vector<std::string>& command,
   int feed[2] = {-1, -1};
   if (options.stdin_data != nullptr && ::pipe(feed) != 0) throw std::runtime_error("pipe");
 
-  std::vector<char*> environment;
-  if (options.environment != nullptr) {
-    for (const std::string& entry : *options.environment) {
-      environment.push_back(const_cast<char*>(entry.c_str()));
-    }
-    environment.push_back(nullptr);
-  }
   const pid_t child = ::fork();
   if (child < 0) throw std::runtime_error("fork");
   if (child == 0) {
@@ -348,11 +341,6 @@ running_process::running_process(const std::vector<std::string>& command,
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) child_fails("setrlimit");
-    }
-    if (options.stack_limit >= 0) {
-      const rlimit limit{static_cast<rlim_t>(options.stack_limit),
-                         static_cast<rlim_t>(options.stack_limit)};
-      if (::setrlimit(RLIMIT_STACK, &limit) != 0) child_fails("setrlimit");
     }
     for (const int ignored : options.ignored_signals) ::signal(ignored, SIG_IGN);
     int in = feed[0];
@@ -368,11 +356,7 @@ running_process::running_process(const std::vector<std::string>& command,
     argv.reserve(command.size() + 1);
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    if (options.environment != nullptr) {
-      ::execve(argv[0], argv.data(), environment.data());  // argv[0] is a full path then
-    } else {
-      ::execvp(argv[0], argv.data());
-    }
+    ::execvp(argv[0], argv.data());
     child_fails("exec");
   }
   pid_ = child;

@@ -42,10 +42,8 @@ struct run_options {
   std::string directory;  // working directory; empty keeps the current one
   // POSIX suite only:
   int umask = 022;
-  long file_size_limit = -1;  // bytes, set with setrlimit (SIGXFSZ left at its default)
-  long stack_limit = -1;      // bytes, set with setrlimit
-  const std::vector<std::string>* environment = nullptr;  // the whole of it; else the suite's
-  std::vector<int> ignored_signals{};                     // ignored from the start, as a caller may
+  long file_size_limit = -1;           // bytes, set with setrlimit (SIGXFSZ left at its default)
+  std::vector<int> ignored_signals{};  // ignored from the start, as a caller may
   const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise the null device
 };
 

@@ -45,7 +45,6 @@ struct fake_system {
   bool output_regular = true;
   bool output_openable = true;
   bool output_opened = false;
-  int output_opens = 0;
   // What the output's lock comes to, wait by wait; then held.
   std::deque<system::lock_result> lock_results;
   bool fail_output_close = false;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <deque>
 #include <string>
 
 #include "fake_system.hpp"
@@ -125,6 +124,10 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
       {"EINTR on every other read and write",
        [](fake_system& f) { f.interrupt_every_other_call = true; }, ""},
       {"short writes", [](fake_system& f) { f.longest_write = 7; }, ""},
+      {"the lock's wait interrupted",
+       [](fake_system& f) { f.lock_results = {system::lock_result::interrupted}; }, ""},
+      {"no locks on the file system",
+       [](fake_system& f) { f.lock_results = {system::lock_result::unavailable}; }, ""},
       {"EIO on a read in the middle", [](fake_system& f) { f.failing_read = 3; }, reading},
       {"ENOSPC on a write-out in the middle", [](fake_system& f) { f.failing_write = 3; }, writing},
       {"ENOSPC on the first write-out", [](fake_system& f) { f.failing_write = 0; }, writing},
@@ -143,29 +146,6 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
     if (!fails) {
       EXPECT_EQ(fake.written, clean.written) << c.what;
     }
-  }
-}
-
-// Whatever the wait for the lock came to, the script is written whole; a file
-// removed meanwhile is given up for a new one at the path.
-TEST(CommandLine, TheScriptIsWrittenWhateverTheLockCameTo) {
-  using system::lock_result;
-  const struct {
-    const char* what;
-    std::deque<lock_result> results;
-    int opens;
-  } cases[] = {
-      {"interrupted, then held", {lock_result::interrupted}, 1},
-      {"no locks on this file system", {lock_result::unavailable}, 1},
-      {"removed while waiting, then held", {lock_result::removed}, 2},
-  };
-  for (const auto& c : cases) {
-    fake_system fake;
-    fake.input = "a \"b\"\r\n";
-    fake.lock_results = c.results;
-    EXPECT_EQ(run(fake).status, exit_success) << c.what;
-    EXPECT_EQ(fake.written, clean_script) << c.what;
-    EXPECT_EQ(fake.output_opens, c.opens) << c.what;
   }
 }
 
