@@ -47,6 +47,14 @@ struct io_result {
   std::size_t count;  // bytes moved when status is done; 0 means end of file on a read
 };
 
+// What waiting for the output's lock came to.
+enum class lock_result {
+  held,         // this run holds it until the close
+  removed,      // held, but the file was removed while this run waited: no path reaches it
+  interrupted,  // by a signal (or a cancel) that did not end the run: wait again
+  unavailable,  // the file system has no locks (some network shares): go on without
+};
+
 // Each entry makes one attempt; a failed open leaves *file as it was, or
 // no_file. Those that discard_written_file uses are async-signal-safe on POSIX.
 struct call_table {
@@ -61,6 +69,9 @@ struct call_table {
   // itself, never regular. Fails where a look would act (a Windows pipe).
   bool (*describe_path)(const path_char* path, bool follow_link, file_description* description);
   bool (*empty)(file_handle file);
+  // Waits for an exclusive lock on a disk file that only other lorvex runs
+  // look at: every handle may still read and write all of the file.
+  lock_result (*lock)(file_handle file);
   io_result (*read)(file_handle file, void* buffer, std::size_t size);
   io_result (*write)(file_handle file, const void* data, std::size_t size);
   bool (*close)(file_handle file);

@@ -5,10 +5,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <new>
 
 namespace lorvex::system {
 namespace {
@@ -51,6 +54,23 @@ bool native_empty(file_handle file) {
   return result == 0;
 }
 
+// flock, not fcntl: an fcntl lock belongs to the process and goes when any
+// descriptor of the file is closed, while a flock belongs to this open file
+// and goes exactly at the output's close. Not every NFS has flock (Linux
+// lends it NFS's byte-range locks); whatever refuses the lock (ENOLCK,
+// EOPNOTSUPP, ENOTSUP, EINVAL) leaves the run as it was without one.
+lock_result native_lock(file_handle file) {
+  const int fd = static_cast<int>(file);
+  if (::flock(fd, LOCK_EX) != 0) {
+    return errno == EINTR ? lock_result::interrupted : lock_result::unavailable;
+  }
+  // Removed while this run waited (the run before failed and cleaned up):
+  // a script written here would reach no path.
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_nlink == 0) return lock_result::removed;
+  return lock_result::held;
+}
+
 io_result result_of(ssize_t moved) {
   if (moved >= 0) return {io_status::done, static_cast<std::size_t>(moved)};
   return {errno == EINTR ? io_status::interrupted : io_status::failed, 0};
@@ -71,6 +91,7 @@ const call_table native_table = {
       return fill_description(result, status, description);
     },
     native_empty,
+    native_lock,
     [](file_handle file, void* buffer, std::size_t size) {
       return result_of(::read(static_cast<int>(file), buffer, size));
     },
@@ -137,6 +158,19 @@ bool ignored_at_start(int signal_number) {
          (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
 }
 
+// A stack overflow raises SIGSEGV with no stack left for its handler: the
+// handlers run on a stack of their own. A run takes little of the main
+// stack, some 16 KiB with the start-up's (8 KiB of it the encoder's list of
+// stops), and the handlers need a few hundred bytes beside the system's
+// signal frame (some kilobytes where the processor has wide registers).
+void give_handlers_a_stack() {
+  const std::size_t size = std::max<std::size_t>(SIGSTKSZ, std::size_t{64} * 1024);
+  stack_t alternate{};
+  alternate.ss_sp = new (std::nothrow) char[size];  // for the whole run
+  alternate.ss_size = size;
+  if (alternate.ss_sp != nullptr) ::sigaltstack(&alternate, nullptr);
+}
+
 }  // namespace
 
 const call_table& native_calls() { return native_table; }
@@ -144,8 +178,10 @@ const call_table& native_calls() { return native_table; }
 void prepare_process(void (*on_termination)()) {
   termination_cleanup = on_termination;
   ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+  give_handlers_a_stack();
   struct sigaction action {};
   action.sa_handler = on_ending_signal;
+  action.sa_flags = SA_ONSTACK;  // every one, since any may come as the stack runs out
   ::sigemptyset(&action.sa_mask);
   for_each_ending_signal([&](int signal_number) { ::sigaddset(&action.sa_mask, signal_number); });
   for_each_ending_signal([&](int signal_number) {

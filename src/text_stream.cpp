@@ -22,6 +22,13 @@ bool write_all(system::file_handle file, const unsigned char* data, std::size_t 
   return true;
 }
 
+// A signal that ends the run ends it in the wait too; any other is waited out.
+system::lock_result wait_for_lock(system::file_handle file) {
+  system::lock_result locked = system::lock_result::interrupted;
+  while (locked == system::lock_result::interrupted) locked = system::calls().lock(file);
+  return locked;
+}
+
 }  // namespace
 
 bool text_reader::open(const system::path_char* path) {
@@ -77,21 +84,32 @@ text_writer::opening text_writer::open(const system::path_char* path,
   }
   constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
   buffer_.reset(new (buffer_alignment, std::nothrow) unsigned char[buffer_size]);
-  if (!buffer_ || !system::calls().open_for_writing(path, &file_)) return opening::failed;
-  opening result = opening::failed;
-  if (system::calls().describe(file_, &description_)) {
+  if (!buffer_) return opening::failed;
+  for (;;) {
+    if (!system::calls().open_for_writing(path, &file_)) return opening::failed;
+    if (!system::calls().describe(file_, &description_)) break;
     if (keep_intact != nullptr && system::same_file(description_, *keep_intact)) {
-      result = opening::same_file;  // the path changed in between, or could not be looked at
-    } else {
-      claimed_.store(true);
-      if (!description_.regular || system::calls().empty(file_)) result = opening::opened;
+      close();
+      return opening::same_file;  // the path changed in between, or could not be looked at
     }
+    if (!description_.regular || wait_for_lock(file_) != system::lock_result::removed) {
+      // The claim lets a failure or a signal empty and remove the file. It
+      // comes once this run holds the lock (or no lock can be had: a device,
+      // a pipe, a file system without locks), never before: until then
+      // another run may be writing the file, and a signal to this one,
+      // waiting, must leave it be. A file that this open created is no
+      // exception, as another run may have opened and locked it since; a
+      // signal in the few calls between its open and its lock leaves it
+      // there, empty.
+      claimed_.store(true);
+      if (!description_.regular || system::calls().empty(file_)) return opening::opened;
+      claimed_.store(false);
+      break;
+    }
+    close();  // removed by another run while this one waited: the path gets a new file
   }
-  if (result != opening::opened) {
-    claimed_.store(false);
-    close();
-  }
-  return result;
+  close();
+  return opening::failed;
 }
 
 void text_writer::commit(const unsigned char* end) {

@@ -74,9 +74,10 @@ class text_writer {
 
   enum class opening { opened, failed, same_file };
   // Opens path for writing, creating it (mode 0644 under the umask) or
-  // emptying a regular file, which keeps its mode. When path names the file
-  // keep_intact describes, nothing is opened or emptied: same_file. Fails
-  // before touching the file when the buffer cannot be had.
+  // emptying a regular file, which keeps its mode; a regular file is first
+  // locked, so that a second run waits until this one has closed it. When
+  // path names the file keep_intact describes, nothing is opened or emptied:
+  // same_file. Fails before touching the file when the buffer cannot be had.
   opening open(const system::path_char* path,
                const system::file_description* keep_intact = nullptr);
 
@@ -103,8 +104,8 @@ class text_writer {
   // The open file, or system::no_file once closed.
   system::file_handle file() const { return file_; }
   // Whether the file opened is the tool's to discard: set once the same-file
-  // check has passed, before the file is emptied, and read by signal
-  // handlers, which may run on another thread (Windows).
+  // check has passed and the lock is held, before the file is emptied, and
+  // read by signal handlers, which may run on another thread (Windows).
   bool claimed() const { return claimed_.load(); }
   const system::file_description& description() const { return description_; }
 

@@ -65,6 +65,14 @@ bool fake_empty(system::file_handle) {
   return true;
 }
 
+system::lock_result fake_lock(system::file_handle) {
+  run_once(current->during_output_lock);
+  if (current->lock_results.empty()) return system::lock_result::held;
+  const system::lock_result result = current->lock_results.front();
+  current->lock_results.pop_front();
+  return result;
+}
+
 system::io_result fake_read(system::file_handle, void* buffer, std::size_t size) {
   fake_system& fake = *current;
   const std::size_t call = fake.reads++;
@@ -118,6 +126,7 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_describe,
       fake_describe_path,
       fake_empty,
+      fake_lock,
       fake_read,
       fake_write,
       fake_close,

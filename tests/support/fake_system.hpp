@@ -45,6 +45,8 @@ struct fake_system {
   bool output_regular = true;
   bool output_openable = true;
   bool output_opened = false;
+  // What the output's lock comes to, wait by wait; then held.
+  std::deque<system::lock_result> lock_results;
   bool fail_output_close = false;
   bool output_is_input = false;  // the opened output turns out to be the input file
   // A look at the output path before the open finds the input file (another
@@ -57,10 +59,11 @@ struct fake_system {
   bool output_path_replaced = false;
   bool removal_refused = false;
 
-  // Called once, in the middle of describing or emptying the output, as a
+  // Called once, in the middle of describing, locking or emptying the output, as a
   // signal that arrives then would run its handler.
   std::function<void()> during_output_describe;
   std::function<void()> during_output_empty;
+  std::function<void()> during_output_lock;
 
   std::size_t input_offset = 0;
 };

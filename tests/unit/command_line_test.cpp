@@ -82,8 +82,8 @@ TEST(CommandLine, OutputPathNamingTheInputIsRefusedBeforeAnyOpen) {
 }
 
 // A signal that arrives while the output is opened: once the output is known
-// to be no other file (above all, not the input), it is the tool's to
-// discard; before that, nothing is touched.
+// to be no other file (above all, not the input) and this run holds its lock,
+// it is the tool's to discard; before that, nothing is touched.
 TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
   struct moment_case {
     const char* what;
@@ -99,6 +99,8 @@ TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
          f.during_output_describe = discard_unfinished_output;
        },
        false},
+      {"while waiting for the lock that another run holds",
+       [](fake_system& f) { f.during_output_lock = discard_unfinished_output; }, false},
   };
   for (const moment_case& c : cases) {
     fake_system fake;
@@ -134,6 +136,10 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
       {"EINTR on every other read and write",
        [](fake_system& f) { f.interrupt_every_other_call = true; }, ""},
       {"short writes", [](fake_system& f) { f.longest_write = 7; }, ""},
+      {"the lock's wait interrupted",
+       [](fake_system& f) { f.lock_results = {system::lock_result::interrupted}; }, ""},
+      {"no locks on the file system",
+       [](fake_system& f) { f.lock_results = {system::lock_result::unavailable}; }, ""},
       {"EIO on a read in the middle", [](fake_system& f) { f.failing_read = 3; }, reading},
       {"ENOSPC on a write-out in the middle", [](fake_system& f) { f.failing_write = 3; }, writing},
       {"ENOSPC on the first write-out", [](fake_system& f) { f.failing_write = 0; }, writing},
