@@ -90,8 +90,7 @@ const call_table native_table = {
       const int result = follow_link ? ::stat(path, &status) : ::lstat(path, &status);
       return fill_description(result, status, description);
     },
-    native_empty,
-    native_lock,
+    native_empty, native_lock,
     [](file_handle file, void* buffer, std::size_t size) {
       return result_of(::read(static_cast<int>(file), buffer, size));
     },

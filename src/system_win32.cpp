@@ -336,8 +336,10 @@ io_result native_read(file_handle file, void* buffer, std::size_t size) {
   end_if_interrupted();
   if (done && got == 0 && error == ERROR_OPERATION_ABORTED) return {io_status::failed, 0};
   // A pipe server may send an empty message: only its close or disconnect
-  // ends the pipe.
-  if (done && got == 0 && GetFileType(to_native(file)) == FILE_TYPE_PIPE) {
+  // ends the pipe. A pipe that cannot be peeked at any more, or never could
+  // (a FIFO that Wine opens as a pipe, whose writer has gone), ends here.
+  if (done && got == 0 && GetFileType(to_native(file)) == FILE_TYPE_PIPE &&
+      PeekNamedPipe(to_native(file), nullptr, 0, nullptr, nullptr, nullptr)) {
     return {io_status::interrupted, 0};
   }
   const bool ended = !done && (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED);

@@ -264,6 +264,9 @@ TEST(FailureCleanup, TwoRunsOnOneOutputLeaveOneCompleteScript) {
   };
   for (const auto& c : cases) {
     if (c.second_signal != 0 && tool_is_windows_build()) continue;  // no signal reaches it
+    // Wine reports no pending delete (FileStandardInfo), so a waiting
+    // lorvex.exe cannot tell that the first run removed the file.
+    if (c.first_size_limit >= 0 && tool_is_windows_build()) continue;
     temp_dir dir;
     run_options first_options{dir.path()};
     first_options.file_size_limit = c.first_size_limit;
@@ -283,7 +286,7 @@ TEST(FailureCleanup, TwoRunsOnOneOutputLeaveOneCompleteScript) {
     EXPECT_EQ(second_result.status, c.second_status) << c.what;
     EXPECT_EQ(second_result.signal, c.second_signal) << c.what;
     EXPECT_TRUE(read_file(dir / "out.rc") == read_file(scripts / c.left))
-        << c.what << ": not " << c.left;
+        << c.what << ": not " << c.left << (file_exists(dir / "out.rc") ? "" : ", no file");
   }
 #endif
 }
