@@ -58,6 +58,10 @@ function(lorvex_add_rcdata output)
   # CMAKE_CROSSCOMPILING_EMULATOR when given as a target.
   get_property(build_machine_tool GLOBAL PROPERTY LORVEX_BUILD_MACHINE_TOOL)
   if(LORVEX_EXECUTABLE)
+    if(NOT IS_ABSOLUTE "${LORVEX_EXECUTABLE}" OR NOT EXISTS "${LORVEX_EXECUTABLE}")
+      message(FATAL_ERROR "lorvex_add_rcdata: LORVEX_EXECUTABLE must name an existing lorvex by "
+                          "its full path, not ${LORVEX_EXECUTABLE}")
+    endif()
     set(lorvex_command "${LORVEX_EXECUTABLE}")
     set(lorvex_depends "${LORVEX_EXECUTABLE}")
   elseif(build_machine_tool)

@@ -9,9 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <new>
 
 namespace lorvex::system {
 namespace {
@@ -54,14 +52,30 @@ bool native_empty(file_handle file) {
   return result == 0;
 }
 
-// flock, not fcntl: an fcntl lock belongs to the process and goes when any
-// descriptor of the file is closed, while a flock belongs to this open file
-// and goes exactly at the output's close. Not every NFS has flock (Linux
-// lends it NFS's byte-range locks); whatever refuses the lock (ENOLCK,
-// EOPNOTSUPP, ENOTSUP, EINVAL) leaves the run as it was without one.
+// A lock that belongs to this open file and goes exactly at the output's
+// close: a classic fcntl lock would belong to the process and go when any of
+// its descriptors of the file closed. Linux's open-file-description lock on
+// one byte far beyond any data keeps lorvex runs apart and no one else: a
+// whole-file flock that a caller holds (flock(1) around lorvex, say) does not
+// stop it. Elsewhere, and on kernels without it, flock. Whatever refuses the
+// lock (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL: some network shares) leaves the
+// run as it was without one.
+int lock_open_file(int fd) {
+#if defined(F_OFD_SETLKW)
+  struct flock far_byte {};
+  far_byte.l_type = F_WRLCK;
+  far_byte.l_whence = SEEK_SET;
+  far_byte.l_start = static_cast<off_t>(1) << 62;
+  far_byte.l_len = 1;
+  const int result = ::fcntl(fd, F_OFD_SETLKW, &far_byte);
+  if (result == 0 || errno != EINVAL) return result;  // EINVAL: a kernel without it
+#endif
+  return ::flock(fd, LOCK_EX);
+}
+
 lock_result native_lock(file_handle file) {
   const int fd = static_cast<int>(file);
-  if (::flock(fd, LOCK_EX) != 0) {
+  if (lock_open_file(fd) != 0) {
     return errno == EINTR ? lock_result::interrupted : lock_result::unavailable;
   }
   // Removed while this run waited (the run before failed and cleaned up):
@@ -162,12 +176,16 @@ bool ignored_at_start(int signal_number) {
 // stack, some 16 KiB with the start-up's (8 KiB of it the encoder's list of
 // stops), and the handlers need a few hundred bytes beside the system's
 // signal frame (some kilobytes where the processor has wide registers).
+// 64 KiB is far above SIGSTKSZ and above MINSIGSTKSZ on every processor
+// (SIGSTKSZ is no constant in newer C libraries), and static: nothing to
+// allocate or free.
+alignas(16) char handler_stack[64 * 1024];
+
 void give_handlers_a_stack() {
-  const std::size_t size = std::max<std::size_t>(SIGSTKSZ, std::size_t{64} * 1024);
   stack_t alternate{};
-  alternate.ss_sp = new (std::nothrow) char[size];  // for the whole run
-  alternate.ss_size = size;
-  if (alternate.ss_sp != nullptr) ::sigaltstack(&alternate, nullptr);
+  alternate.ss_sp = handler_stack;
+  alternate.ss_size = sizeof handler_stack;
+  ::sigaltstack(&alternate, nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -288,6 +289,23 @@ TEST(FailureCleanup, TwoRunsOnOneOutputLeaveOneCompleteScript) {
     EXPECT_TRUE(read_file(dir / "out.rc") == read_file(scripts / c.left))
         << c.what << ": not " << c.left << (file_exists(dir / "out.rc") ? "" : ", no file");
   }
+#endif
+}
+
+// A caller may serialise its own runs with a whole-file flock on the output
+// (flock(1) around lorvex): lorvex's own lock, one byte far beyond the data,
+// must not wait for it. Systems without that lock fall back to flock.
+TEST(FailureCleanup, ACallersFlockOnTheOutputDoesNotHoldTheRun) {
+  SKIP_ON_WINDOWS_BUILD("flock is POSIX");
+#if !defined(_WIN32) && defined(F_OFD_SETLKW)
+  temp_dir dir;
+  write_file(dir / "in.txt", "text\n");
+  const int held = ::open((dir / "out.rc").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_TRUE(held >= 0 && ::flock(held, LOCK_EX) == 0);
+  const run_result result = run_tool({"N", "in.txt", "out.rc"}, {dir.path()});
+  ::close(held);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_file(dir / "out.rc"), "N RCDATA\r\nBEGIN\r\n\"text\\n\",\r\n\"\\0\",\r\nEND\r\n");
 #endif
 }
 
