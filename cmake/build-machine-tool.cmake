@@ -56,11 +56,13 @@ ExternalProject_Add(lorvex_build_machine
       --unset=CXXFLAGS --unset=LDFLAGS --unset=CMAKE_TOOLCHAIN_FILE
       ${CMAKE_COMMAND} -S <SOURCE_DIR> -B <BINARY_DIR> -G ${CMAKE_GENERATOR}
       ${lorvex_build_machine_args}
-  # Always asked, so that an edit of lorvex's source reaches it; a build with
-  # nothing to do leaves the tool, and so the scripts, as they are.
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --config Release --target lorvex
-  BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${lorvex_build_machine_tool}
   INSTALL_COMMAND ""
   EXCLUDE_FROM_ALL ON)
 set_property(GLOBAL PROPERTY LORVEX_BUILD_MACHINE_TOOL ${lorvex_build_machine_tool})
+# Built again when lorvex's source changes, and only then, so that a build
+# with nothing to do has nothing to do here either.
+file(GLOB lorvex_build_machine_inputs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*)
+ExternalProject_Add_StepDependencies(lorvex_build_machine build ${lorvex_build_machine_inputs}
+  ${PROJECT_SOURCE_DIR}/CMakeLists.txt ${PROJECT_SOURCE_DIR}/VERSION)
