@@ -18,6 +18,21 @@ quietly() {  # runs a command, showing its output only when it fails
   if ! "$@" > "$work/step.log" 2>&1; then cat "$work/step.log" >&2; return 1; fi
 }
 
+# under_wine OUTPUT PROGRAM [ARGUMENTS...]: runs a Windows program with its
+# standard output in OUTPUT. Now and then Wine fails to start a program and
+# ends with status 1 without output: such a start is tried once more.
+under_wine() {
+  local output=$1 status=0
+  shift
+  WINEDEBUG=-all wine "$@" < /dev/null > "$output" 2> /dev/null || status=$?
+  if [[ $status -eq 1 && ! -s $output ]]; then
+    status=0
+    WINEDEBUG=-all wine "$@" < /dev/null > "$output" 2> /dev/null || status=$?
+  fi
+  ((status == 0)) || echo "FAILED: wine $* ended with status $status" >&2
+  return "$status"
+}
+
 finish_checks() {
   if ((failures > 0)); then
     echo "$failures failed"

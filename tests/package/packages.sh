@@ -73,7 +73,7 @@ if LC_ALL=C grep -q -P '[^\x00-\x7F]|[^\r]$|^$' "$top/lorvex.txt"; then
 else
   echo "ok: the zip's lorvex.txt is ASCII with CR LF line ends"
 fi
-WINEDEBUG=-all wine "$top/bin/lorvex.exe" HELP_TEXT "$text" "$work/from_zip.rc" < /dev/null > /dev/null 2>&1
+under_wine /dev/null "$top/bin/lorvex.exe" HELP_TEXT "$text" "$work/from_zip.rc"
 check_same "the zip's lorvex.exe converts under Wine" "$work/expected.rc" "$work/from_zip.rc"
 # Its package is for Windows build machines: refused here, and for its reason.
 if cmake -S "$work/examples/generate_only" -B "$work/zip_consumer" -Dlorvex_DIR="$top/lib/cmake/lorvex" \
@@ -103,7 +103,7 @@ check_same "Meson remakes the script after an edit" "$work/expected.rc" "$work/m
 
 quietly meson setup "$work/meson-windows" "$meson_dir" --cross-file "$meson_dir/mingw-w64.ini"
 quietly meson compile -C "$work/meson-windows"
-WINEDEBUG=-all wine "$work/meson-windows/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+under_wine "$work/shown.txt" "$work/meson-windows/show_help.exe"
 { tr -d '\r' < "$text"; printf '\0'; } > "$work/stored.txt"
 check_same "the Meson cross build's show_help prints its text under Wine" "$work/stored.txt" "$work/shown.txt"
 
@@ -113,7 +113,7 @@ ln -s "$source_dir" "$meson_dir/subprojects/lorvex"
 quietly meson setup "$work/meson-subproject" "$meson_dir" --cross-file "$meson_dir/mingw-w64.ini" \
   --wrap-mode=forcefallback
 quietly meson compile -C "$work/meson-subproject"
-WINEDEBUG=-all wine "$work/meson-subproject/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+under_wine "$work/shown.txt" "$work/meson-subproject/show_help.exe"
 check_same "lorvex as a Meson subproject in the cross build: show_help prints its text" \
   "$work/stored.txt" "$work/shown.txt"
 [[ $("$work/meson-subproject/subprojects/lorvex/lorvex" --version) == "lorvex $version" ]] ||

@@ -131,7 +131,7 @@ else
     quietly cmake -S "$work/examples/windows_help" -B "$windows" -G "$generator" --toolchain "$toolchain" \
           -DCMAKE_BUILD_TYPE=Release -Dlorvex_DIR="$prefix/lib/cmake/lorvex"
     quietly cmake --build "$windows"
-    WINEDEBUG=-all wine "$windows/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+    under_wine "$work/shown.txt" "$windows/show_help.exe"
     check_same "the Windows example built with $generator prints its help text" "$work/stored.txt" "$work/shown.txt"
   done
 
@@ -164,7 +164,7 @@ CMAKE
       fail "$label does not build"
       continue
     fi
-    WINEDEBUG=-all wine "$build/show_help.exe" < /dev/null > "$work/shown.txt" 2> /dev/null
+    under_wine "$work/shown.txt" "$build/show_help.exe"
     check_same "$label: show_help prints its help text" "$work/stored.txt" "$work/shown.txt"
     [[ -z $(find "$build" -name lorvex.exe) ]] || fail "$label built lorvex.exe"
     [[ -z $executable || ! -e $build/_deps/lorvex-build/build-machine ]] ||
