@@ -26,6 +26,17 @@ if(NOT CMAKE_GENERATOR MATCHES "Visual Studio")  # which picks the build machine
 endif()
 if(NOT CMAKE_CROSSCOMPILING)
   list(APPEND lorvex_build_machine_args -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER})
+elseif(CMAKE_HOST_WIN32 AND NOT CMAKE_GENERATOR MATCHES "Visual Studio" AND NOT LORVEX_BUILD_MACHINE_CXX
+       AND DEFINED ENV{VCINSTALLDIR} AND NOT "$ENV{VSCMD_ARG_TGT_ARCH}" STREQUAL "$ENV{VSCMD_ARG_HOST_ARCH}")
+  # A Visual Studio cross prompt (amd64_arm64): its cl, INCLUDE, LIB and
+  # LIBPATH, and any compiler on its PATH, build for the target. The nested
+  # build runs in the build machine's own prompt, which the same
+  # vcvarsall.bat makes, with its cl.
+  file(TO_NATIVE_PATH "$ENV{VCINSTALLDIR}Auxiliary/Build/vcvarsall.bat" lorvex_vcvarsall)
+  set(lorvex_build_machine_prompt ${PROJECT_BINARY_DIR}/build-machine-prompt.bat)
+  file(WRITE ${lorvex_build_machine_prompt}
+       "@call \"${lorvex_vcvarsall}\" $ENV{VSCMD_ARG_HOST_ARCH} > nul || exit /b 1\r\n@%*\r\n")
+  list(APPEND lorvex_build_machine_args -DCMAKE_CXX_COMPILER=cl)
 elseif(NOT CMAKE_GENERATOR MATCHES "Visual Studio")
   find_program(LORVEX_BUILD_MACHINE_CXX NAMES c++ g++ clang++ cl NO_CMAKE_FIND_ROOT_PATH
                DOC "The build machine's C++ compiler, for the lorvex that a cross build runs")
@@ -52,11 +63,12 @@ ExternalProject_Add(lorvex_build_machine
   BINARY_DIR ${PROJECT_BINARY_DIR}/build-machine
   # A cross toolchain's compiler and flags, from the environment or a
   # toolchain file named there, must not reach the build for the build machine.
-  CONFIGURE_COMMAND ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX --unset=CPPFLAGS
-      --unset=CXXFLAGS --unset=LDFLAGS --unset=CMAKE_TOOLCHAIN_FILE
+  CONFIGURE_COMMAND ${lorvex_build_machine_prompt} ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX
+      --unset=CPPFLAGS --unset=CXXFLAGS --unset=LDFLAGS --unset=CMAKE_TOOLCHAIN_FILE
       ${CMAKE_COMMAND} -S <SOURCE_DIR> -B <BINARY_DIR> -G ${CMAKE_GENERATOR}
       ${lorvex_build_machine_args}
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --config Release --target lorvex
+  BUILD_COMMAND ${lorvex_build_machine_prompt} ${CMAKE_COMMAND} --build <BINARY_DIR> --config Release
+      --target lorvex
   BUILD_BYPRODUCTS ${lorvex_build_machine_tool}
   INSTALL_COMMAND ""
   EXCLUDE_FROM_ALL ON)

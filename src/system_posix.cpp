@@ -124,24 +124,21 @@ void (*termination_cleanup)() = nullptr;
 // up first, as compilers and linkers do, then ends lorvex by that signal.
 // SIGPIPE comes only from a pipe or socket, which is never removed, and keeps
 // its default; SIGXFSZ is ignored, so that a write past a file-size limit
-// fails like any other write.
+// fails like any other write. A signal whose default the system makes
+// "ignore" is left alone: handling it would end runs it never ended.
 constexpr int ending_signals[] = {
     SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
     SIGXCPU,   SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT, SIGSYS,  SIGTRAP,
-// Those only some systems have (Linux: SIGPWR, which container managers send
-// to ask for a shutdown, SIGSTKFLT, SIGIO).
-#if defined(SIGPWR)
-    SIGPWR,
-#endif
+// Linux ends a process on SIGPWR (container managers send it to ask for a
+// shutdown), SIGIO (alias SIGPOLL) and SIGSTKFLT; macOS and the BSDs ignore
+// SIGIO, and have no other two.
+#if defined(__linux__)
+    SIGPWR,    SIGIO,
 #if defined(SIGSTKFLT)
     SIGSTKFLT,
 #endif
-#if defined(SIGIO)
-    SIGIO,
-#elif defined(SIGPOLL)
-    SIGPOLL,
 #endif
-#if defined(SIGEMT)
+#if defined(SIGEMT)  // ends the process wherever it exists
     SIGEMT,
 #endif
 };

@@ -19,7 +19,7 @@ test_packages=(
   llvm                                            # llvm-rc
   clang libclang-rt-14-dev                        # the fuzz preset: libFuzzer and sanitizers
   lld                                             # the windows-cross-clang preset's linker
-  clang-tidy clang-format                         # tools/check-static.sh
+  clang-tidy clang-format python3                 # tools/check-static.sh
   wine wine64
   git lintian dpkg-dev groff-base zip unzip meson   # the packages and their tests
   g++-mingw-w64-i686                                 # a 32-bit Windows consumer

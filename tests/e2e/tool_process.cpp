@@ -80,6 +80,12 @@ HANDLE open_inheritable(const std::wstring& path, DWORD access, DWORD dispositio
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool under_wine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
 std::runtime_error system_error(const std::string& what) {
   return std::runtime_error(what + " failed, error " + std::to_string(GetLastError()));
 }
@@ -167,10 +173,15 @@ running_process::running_process(const std::vector<std::string>& command,
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
   const std::wstring directory = wide(options.directory);
-  const BOOL started =
-      in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      CreateProcessW(wide(command.front()).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+  BOOL started = FALSE;
+  // Wine now and then fails a start outright (error 1359); it is tried again there.
+  for (int attempt = 0; !started && attempt < (under_wine() ? 3 : 1); ++attempt) {
+    started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+              err != INVALID_HANDLE_VALUE &&
+              CreateProcessW(wide(command.front()).c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                             &process);
+  }
   for (HANDLE handle : {in, out, err}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }

@@ -30,14 +30,6 @@ class temp_dir {
   std::string path_;
 };
 
-// Whether the suite is a POSIX program, whose runs may have the POSIX limits
-// below; a Windows program starts the tool as it is.
-#if defined(_WIN32)
-constexpr bool posix_suite = false;
-#else
-constexpr bool posix_suite = true;
-#endif
-
 struct run_options {
   std::string directory;  // working directory; empty keeps the current one
   // POSIX suite only:

@@ -7,6 +7,7 @@
 
 #include "fake_system.hpp"
 #include "main.hpp"
+#include "scratch_file.hpp"
 #include "text_stream.hpp"
 
 namespace lorvex {
@@ -21,28 +22,15 @@ struct run_outcome {
   std::string messages;
 };
 
-// A scratch file for the messages, gone once closed. Microsoft's C runtime
-// deprecates std::tmpfile in favour of its own tmpfile_s.
-std::FILE* scratch_file() {
-#if defined(_MSC_VER)
-  std::FILE* file = nullptr;
-  return tmpfile_s(&file) == 0 ? file : nullptr;
-#else
-  return std::tmpfile();
-#endif
-}
-
 run_outcome run(fake_system& fake) {
   fake_system_scope scope(fake);
-  std::FILE* messages = scratch_file();
-  if (messages == nullptr) throw std::runtime_error("no scratch file for the messages");
+  const testing::scratch_file messages = testing::make_scratch_file();
   const system::path_char* argv[] = {LORVEX_PATH("lorvex"), LORVEX_PATH("HELP_TEXT"),
                                      LORVEX_PATH("in.txt"), LORVEX_PATH("out.rc")};
-  const int status = run_command_line(4, argv, messages);
-  std::rewind(messages);
+  const int status = run_command_line(4, argv, messages.get());
+  std::rewind(messages.get());
   std::string text;
-  for (int c; (c = std::fgetc(messages)) != EOF;) text += static_cast<char>(c);
-  std::fclose(messages);
+  for (int c; (c = std::fgetc(messages.get())) != EOF;) text += static_cast<char>(c);
   return {status, text};
 }
 

@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "main.hpp"
+#include "scratch_file.hpp"
 #include "system_file.hpp"
 #include "system_win32.hpp"
 
@@ -87,7 +88,7 @@ std::uintmax_t size_or_absent(const std::filesystem::path& path) {
 
 int run(const std::filesystem::path& output) {
   const wchar_t* argv[] = {L"lorvex", L"N", in.c_str(), output.c_str()};
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> messages{std::tmpfile(), std::fclose};
+  const testing::scratch_file messages = testing::make_scratch_file();
   return run_command_line(4, argv, messages.get());
 }
 
