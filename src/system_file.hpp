@@ -47,6 +47,11 @@ struct io_result {
   std::size_t count;  // bytes moved when status is done; 0 means end of file on a read
 };
 
+// The one byte that the output's lock covers: 2^62, far beyond any data a
+// file can hold, so that the lock keeps lorvex runs apart and no other
+// reads or writes. 64 bits on every target, as every file offset here is.
+constexpr std::uint64_t far_lock_byte = std::uint64_t{1} << 62;
+
 // What waiting for the output's lock came to.
 enum class lock_result {
   held,         // this run holds it until the close

@@ -14,6 +14,11 @@
 namespace lorvex::system {
 namespace {
 
+// A 32-bit off_t would put the lock's far byte out of reach and fail every
+// file of 2 GiB or more: 32-bit targets need _FILE_OFFSET_BITS=64, which the
+// CMake and Meson builds set.
+static_assert(sizeof(off_t) >= sizeof far_lock_byte, "off_t must hold 64-bit file offsets");
+
 bool open_descriptor(const char* path, int flags, file_handle* file) {
   int fd = -1;
   do {
@@ -55,7 +60,7 @@ bool native_empty(file_handle file) {
 // A lock that belongs to this open file and goes exactly at the output's
 // close: a classic fcntl lock would belong to the process and go when any of
 // its descriptors of the file closed. Linux's open-file-description lock on
-// one byte far beyond any data keeps lorvex runs apart and no one else: a
+// far_lock_byte keeps lorvex runs apart and no one else: a
 // whole-file flock that a caller holds (flock(1) around lorvex, say) does not
 // stop it. Elsewhere, and on kernels without it, flock. Whatever refuses the
 // lock (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL: some network shares) leaves the
@@ -65,7 +70,7 @@ int lock_open_file(int fd) {
   struct flock far_byte {};
   far_byte.l_type = F_WRLCK;
   far_byte.l_whence = SEEK_SET;
-  far_byte.l_start = static_cast<off_t>(1) << 62;
+  far_byte.l_start = static_cast<off_t>(far_lock_byte);
   far_byte.l_len = 1;
   const int result = ::fcntl(fd, F_OFD_SETLKW, &far_byte);
   if (result == 0 || errno != EINVAL) return result;  // EINVAL: a kernel without it

@@ -299,12 +299,12 @@ bool native_empty(file_handle file) {
   return emptied;
 }
 
-// One byte at 2^62, far beyond any data a file can hold: a lock there keeps
-// lorvex runs apart and no other handle's reads or writes. A handle without
-// FILE_FLAG_OVERLAPPED waits for it; its close lets it go.
+// A lock on far_lock_byte. A handle without FILE_FLAG_OVERLAPPED waits for
+// it; its close lets it go.
 lock_result native_lock(file_handle file) {
   OVERLAPPED at{};
-  at.OffsetHigh = 0x40000000;
+  at.Offset = static_cast<DWORD>(far_lock_byte);
+  at.OffsetHigh = static_cast<DWORD>(far_lock_byte >> 32);
   end_if_interrupted();
   const BOOL locked = LockFileEx(to_native(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
   end_if_interrupted();  // Ctrl+C while waiting: the file is not yet claimed, nothing is touched
