@@ -4,6 +4,7 @@
 // failures. Also the process set-up, the resource name and the messages.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -86,6 +87,19 @@ struct call_table {
   // Whether two open files have the same final path (Windows, ignoring case);
   // false where the system keeps none.
   bool (*same_final_path)(file_handle a, file_handle b);
+};
+
+// A flag that a signal handler reads (on Windows, from another thread): an
+// int-sized atomic, which every target makes lock-free, where a byte-sized
+// one is only sometimes so (riscv64).
+class signal_flag {
+ public:
+  bool load() const { return value_.load() != 0; }
+  void store(bool set) { value_.store(set ? 1 : 0); }
+
+ private:
+  std::atomic<int> value_{0};
+  static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads it");
 };
 
 // The table every stream uses; tests may overwrite its entries.

@@ -181,9 +181,9 @@ const windows_path& classified(const wchar_t* typed, windows_path* scratch) {
 // process. The handler never touches a handle that the main thread may be
 // using, and does the cleanup itself only if the main thread never comes.
 void (*termination_cleanup)() = nullptr;
-std::atomic<bool> interrupted{false};
+signal_flag interrupted;
 std::atomic<DWORD> ending_thread{0};  // the thread that took the ending road, 0 before
-std::atomic<bool> cleaned_up{false};
+signal_flag cleaned_up;
 DWORD main_thread_id = 0;
 HANDLE main_thread = nullptr;
 

@@ -5,7 +5,6 @@
 // writes completed here; the script's rules are not.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -117,8 +116,7 @@ class text_writer {
   bool failed_ = false;
   std::size_t held_ = 0;
   stream_buffer buffer_;
-  std::atomic<bool> claimed_{false};
-  static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads it");
+  system::signal_flag claimed_;
 };
 
 }  // namespace lorvex
