@@ -2,9 +2,10 @@
 # Installs what building and testing lorvex needs on Debian: the compiler and
 # build tools, GoogleTest, the two resource compilers the round-trip tests
 # compile the scripts with, the MinGW-w64 toolchain with Wine for the Windows
-# build, Clang with libFuzzer, the static checkers, and what the packages and
-# their tests need, and actionlint for the workflows. Uses sudo when not run
-# as root.
+# build, Debian's cross compilers with qemu-user for other Linux
+# architectures, Clang with libFuzzer, the static checkers, what the packages
+# and their tests need, and actionlint for the workflows. Uses sudo when not
+# run as root.
 #
 # `install-deps.sh build` installs only what building the tool needs (CMake,
 # Ninja, a C++ compiler), and nothing at all where they are already at hand,
@@ -23,6 +24,8 @@ test_packages=(
   wine wine64
   git lintian dpkg-dev groff-base zip unzip meson   # the packages and their tests
   g++-mingw-w64-i686                                 # a 32-bit Windows consumer
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf      # the Linux cross builds and their
+  g++-i686-linux-gnu g++-riscv64-linux-gnu qemu-user # suites under emulation
   debootstrap                                        # a bare Debian root for the README's first command
 )
 

@@ -2,7 +2,9 @@
 # The whole test suite, as CI runs it: installs what it needs; runs the static
 # checks; builds both Windows builds, with MinGW-w64's GCC and with Clang, and
 # runs their unit and end-to-end suites under Wine (windows-cross,
-# windows-cross-clang); builds and tests the native build, with the package
+# windows-cross-clang); builds for 64-bit Arm, 32-bit Arm and 64-bit RISC-V
+# Linux and runs the same suites under qemu-user (linux-aarch64, linux-armhf,
+# linux-riscv64); builds and tests the native build, with the package
 # tests and the windows.* tests against the Windows executable (ci); runs the
 # native suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 # (asan); and fuzzes the conversion for a bounded time (fuzz).
@@ -29,6 +31,12 @@ start=$SECONDS
 cmake --workflow --preset windows-cross
 cmake --workflow --preset windows-cross-clang
 echo "-- Windows builds (GCC and Clang) and their tests under Wine took $((SECONDS - start)) s"
+
+start=$SECONDS
+cmake --workflow --preset linux-aarch64
+cmake --workflow --preset linux-armhf
+cmake --workflow --preset linux-riscv64
+echo "-- Linux builds for aarch64, armhf and riscv64 and their tests under qemu-user took $((SECONDS - start)) s"
 
 cmake --workflow --preset ci
 cmake --workflow --preset asan

@@ -285,6 +285,7 @@ TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
     {SIGRTMAX, false},
 #endif
   };
+  std::string unsent;  // under qemu-user: the signals that it cannot send
   for (const auto& c : cases) {
     const std::string what = std::string(::strsignal(c.signal_number)) +
                              (c.after_first_write_out ? ", after a write-out" : ", output empty");
@@ -296,13 +297,23 @@ TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
     } else {
       ASSERT_TRUE(wait_for_output_open(dir / "out.rc")) << what;
     }
-    ASSERT_EQ(::kill(run.pid(), c.signal_number), 0);
+    const int sent = ::kill(run.pid(), c.signal_number) == 0 ? 0 : errno;
     const run_result result = run.finish();
+    if (sent == EINVAL && tool_is_emulated()) {
+      unsent += (unsent.empty() ? "" : "; ") + what;
+      continue;
+    }
+    ASSERT_EQ(sent, 0) << what << ": " << std::strerror(sent);
     const bool ends = ends_by_default(c.signal_number);
     EXPECT_EQ(result.signal, ends ? c.signal_number : 0) << what;
     EXPECT_EQ(result.status, ends ? -1 : 0) << what;
     EXPECT_EQ(result.out, "") << what;
     EXPECT_EQ(file_exists(dir / "out.rc"), !ends) << what;
+  }
+  if (!unsent.empty()) {
+    GTEST_SKIP() << "not under qemu-user, which keeps the signal for itself and refuses to send "
+                    "it (the other rows passed): "
+                 << unsent;
   }
 #endif
 }
@@ -404,6 +415,7 @@ TEST(FailureCleanup, ACallersLockHoldsTheRunOnlyWhereTheKernelSaysSo) {
 TEST(FailureCleanup, ASmallStackNeverLeavesTheOldOutputEmpty) {
   SKIP_ON_WINDOWS_BUILD("ulimit -s is POSIX");
 #if !defined(_WIN32)
+  SKIP_UNDER_EMULATOR("ulimit -s would limit the emulator's own stack, not the tool's");
   temp_dir dir;
   write_file(dir / "in.txt", lines(50000));
   ASSERT_EQ(run_tool({"N", "in.txt", "out.rc"}, {dir.path()}).status, 0);

@@ -296,11 +296,18 @@ std::vector<std::string> under_wine(const std::string& program) {
 
 }  // namespace
 
+// The words before the tool in a cross build run under qemu-user, or none.
+const std::vector<std::string> tool_emulator = {LORVEX_TOOL_EMULATOR};
+
 std::vector<std::string> tool_command() {
   const std::string windows_build = windows_build_dir();
-  if (windows_build.empty()) return {LORVEX_EXECUTABLE};
-  return under_wine(windows_build + "/lorvex.exe");
+  if (!windows_build.empty()) return under_wine(windows_build + "/lorvex.exe");
+  std::vector<std::string> command = tool_emulator;
+  command.emplace_back(LORVEX_EXECUTABLE);
+  return command;
 }
+
+bool tool_is_emulated() { return !tool_emulator.empty() && windows_build_dir().empty(); }
 
 std::vector<std::string> windows_test_program(const std::string& name) {
   return under_wine(windows_build_dir() + "/tests/windows/" + name + ".exe");

@@ -76,6 +76,12 @@ class running_process {
 // The tool's command line: the emulator, if any, then the executable.
 std::vector<std::string> tool_command();
 
+#if !defined(_WIN32)
+// True when the tool runs under qemu-user (a cross build for another Linux
+// architecture), where a test of what the emulator cannot do is skipped.
+bool tool_is_emulated();
+#endif
+
 // A program of the Windows build's tests (pipe_server, show_help_inputs),
 // with the emulator where the suite needs one.
 std::vector<std::string> windows_test_program(const std::string& name);
@@ -117,5 +123,10 @@ using testing::expected_stored_text;
 // stays out of the Windows suite with #if !defined(_WIN32).
 #define SKIP_ON_WINDOWS_BUILD(why) \
   if (tool_is_windows_build()) GTEST_SKIP() << "not on the Windows build: " << (why)
+
+// Skips a test that the emulator cannot run as the system would, saying why
+// (POSIX suite).
+#define SKIP_UNDER_EMULATOR(why) \
+  if (tool_is_emulated()) GTEST_SKIP() << "not under qemu-user: " << (why)
 
 }  // namespace lorvex::e2e
