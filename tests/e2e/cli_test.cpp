@@ -103,19 +103,33 @@ TEST(CommandLineRun, NewOutputGetsMode644UnderTheUmask) {
 }
 
 TEST(CommandLineRun, ExistingOutputIsReplacedAndKeepsItsMode) {
-  temp_dir dir;
-  write_file(dir / "in.txt", "x\n");
-  write_file(dir / "out.rc", std::string(10000, '#'));
+  std::vector<long long> sparse_sizes = {0};  // 0: the files as written
 #if !defined(_WIN32)
-  ASSERT_EQ(::chmod((dir / "out.rc").c_str(), 0755), 0);
+  // Past 4 GiB, sparse, which costs no disk: an input read only up to its
+  // 0x1A, and an old output emptied, with 64-bit offsets on 32-bit targets.
+  sparse_sizes.push_back((1LL << 32) + 1);
 #endif
-  EXPECT_EQ(run_tool({"N", "in.txt", "out.rc"}, {dir.path()}).status, 0);
-  EXPECT_EQ(read_file(dir / "out.rc"), script("N", "\"x\\n\",\r\n"));
+  for (const long long sparse_size : sparse_sizes) {
+    temp_dir dir;
+    write_file(dir / "in.txt", "x\n\x1A");
+    write_file(dir / "out.rc", std::string(10000, '#'));
 #if !defined(_WIN32)
-  if (!tool_is_windows_build()) {
-    EXPECT_EQ(mode_of(dir / "out.rc"), 0755u);
+    for (const char* const file : {"in.txt", "out.rc"}) {
+      if (sparse_size > 0) {
+        ASSERT_EQ(::truncate((dir / file).c_str(), sparse_size), 0) << file;
+      }
+    }
+    ASSERT_EQ(::chmod((dir / "out.rc").c_str(), 0755), 0);
+#endif
+    const run_result result = run_tool({"N", "in.txt", "out.rc"}, {dir.path()});
+    ASSERT_EQ(result.status, 0) << sparse_size << " bytes: " << result.out;
+    EXPECT_EQ(read_file(dir / "out.rc"), script("N", "\"x\\n\",\r\n")) << sparse_size;
+#if !defined(_WIN32)
+    if (!tool_is_windows_build()) {
+      EXPECT_EQ(mode_of(dir / "out.rc"), 0755u);
+    }
+#endif
   }
-#endif
 }
 
 TEST(OpenFailures, UnopenableInputLeavesTheOutputPathAlone) {
