@@ -310,7 +310,7 @@ TEST(FailureCleanup, EverySignalThatEndsTheToolRemovesTheScriptFirst) {
     EXPECT_EQ(result.out, "") << what;
     EXPECT_EQ(file_exists(dir / "out.rc"), !ends) << what;
   }
-  if (!unsent.empty()) {
+  if (!unsent.empty() && !HasFailure()) {
     GTEST_SKIP() << "not under qemu-user, which keeps the signal for itself and refuses to send "
                     "it (the other rows passed): "
                  << unsent;
