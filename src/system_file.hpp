@@ -50,9 +50,9 @@ struct io_result {
 // What waiting for the output's lock came to.
 enum class lock_result {
   held,         // this run holds it until the close
-  removed,      // held, but the file was removed while this run waited: no path reaches it
   interrupted,  // by a signal (or a cancel) that did not end the run: wait again
   unavailable,  // the file system has no locks (some network shares): go on without
+  refused,      // any other error: neither write unlocked nor report success
 };
 
 // Each entry makes one attempt; a failed open leaves *file as it was, or
@@ -105,12 +105,14 @@ void discard_written_file(file_handle file, const file_description& written, con
 // on_termination first, then end the process as it would have.
 void prepare_process(void (*on_termination)());
 
-// The resource name as the bytes the script holds: on Windows the argument in
-// the ANSI code page. False when that code page cannot hold it exactly.
-bool resource_name_bytes(const path_char* argument, std::string* name);
+// The resource name as the bytes the script holds: on POSIX the argument
+// itself, on Windows the argument in the ANSI code page, held in storage.
+// nullptr when that code page cannot hold it exactly.
+const char* resource_name_bytes(const path_char* argument, std::string* storage);
 
-// Prints before, path and after as one message and flushes it. A Windows
-// console gets the path as UTF-16, a file or pipe gets UTF-8.
-void print_message(std::FILE* stream, const char* before, const path_char* path, const char* after);
+// Prints before, path and after as one message and flushes it; false when
+// that failed. A Windows console gets the path as UTF-16, a file or pipe
+// gets UTF-8.
+bool print_message(std::FILE* stream, const char* before, const path_char* path, const char* after);
 
 }  // namespace lorvex::system

@@ -54,12 +54,10 @@ bool native_empty(file_handle file) {
 
 // A lock that belongs to this open file and goes exactly at the output's
 // close: a classic fcntl lock would belong to the process and go when any of
-// its descriptors of the file closed. Linux's open-file-description lock on
-// one byte far beyond any data keeps lorvex runs apart and no one else: a
-// whole-file flock that a caller holds (flock(1) around lorvex, say) does not
-// stop it. Elsewhere, and on kernels without it, flock. Whatever refuses the
-// lock (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL: some network shares) leaves the
-// run as it was without one.
+// its descriptors of the file closed. An open-file-description lock on one
+// byte far beyond any data keeps lorvex runs apart and hardly anyone else:
+// on Linux a caller's whole-file flock (flock(1) around lorvex, say) does
+// not stop it. Elsewhere, and on kernels without it, flock.
 int lock_open_file(int fd) {
 #if defined(F_OFD_SETLKW)
   struct flock far_byte {};
@@ -73,16 +71,23 @@ int lock_open_file(int fd) {
   return ::flock(fd, LOCK_EX);
 }
 
+// Only a file system without locks (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL:
+// some network shares) lets the run go on without one.
 lock_result native_lock(file_handle file) {
-  const int fd = static_cast<int>(file);
-  if (lock_open_file(fd) != 0) {
-    return errno == EINTR ? lock_result::interrupted : lock_result::unavailable;
+  if (lock_open_file(static_cast<int>(file)) == 0) return lock_result::held;
+  switch (errno) {
+    case EINTR:
+      return lock_result::interrupted;
+    case ENOLCK:
+    case EOPNOTSUPP:
+#if ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+    case EINVAL:
+      return lock_result::unavailable;
+    default:
+      return lock_result::refused;
   }
-  // Removed while this run waited (the run before failed and cleaned up):
-  // a script written here would reach no path.
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && status.st_nlink == 0) return lock_result::removed;
-  return lock_result::held;
 }
 
 io_result result_of(ssize_t moved) {
@@ -203,14 +208,11 @@ void prepare_process(void (*on_termination)()) {
   });
 }
 
-bool resource_name_bytes(const char* argument, std::string* name) {
-  *name = argument;
-  return true;
-}
+const char* resource_name_bytes(const char* argument, std::string*) { return argument; }
 
-void print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
-  std::fprintf(stream, "%s%s%s", before, path, after);  // path is no format
-  std::fflush(stream);
+bool print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
+  const int printed = std::fprintf(stream, "%s%s%s", before, path, after);  // path is no format
+  return std::fflush(stream) == 0 && printed >= 0;
 }
 
 }  // namespace lorvex::system

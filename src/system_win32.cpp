@@ -313,13 +313,6 @@ lock_result native_lock(file_handle file) {
     return GetLastError() == ERROR_OPERATION_ABORTED ? lock_result::interrupted
                                                      : lock_result::unavailable;
   }
-  // Deleted by the run before (it failed), as its handle closed: this
-  // handle then holds a file that no path reaches, and that goes with it.
-  FILE_STANDARD_INFO standard{};
-  if (GetFileInformationByHandleEx(to_native(file), FileStandardInfo, &standard, sizeof standard) &&
-      standard.DeletePending) {
-    return lock_result::removed;
-  }
   return lock_result::held;
 }
 
@@ -483,7 +476,7 @@ void prepare_process(void (*on_termination)()) {
   SetConsoleCtrlHandler(on_console_event, TRUE);  // not called for a Ctrl+C the caller ignores
 }
 
-bool resource_name_bytes(const wchar_t* argument, std::string* name) {
+const char* resource_name_bytes(const wchar_t* argument, std::string* name) {
   // WC_NO_BEST_FIT_CHARS gives the default character instead of a lookalike
   // for a character that the code page lacks, and it is refused. UTF-8 as the
   // ANSI code page holds every character and takes no such flag.
@@ -492,15 +485,15 @@ bool resource_name_bytes(const wchar_t* argument, std::string* name) {
   BOOL lossy = FALSE;
   BOOL* const lossy_report = code_page == CP_UTF8 ? nullptr : &lossy;
   int size = WideCharToMultiByte(code_page, flags, argument, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return false;
+  if (size <= 0) return nullptr;
   name->assign(static_cast<std::size_t>(size), '\0');
   size = WideCharToMultiByte(code_page, flags, argument, -1, name->data(), size, nullptr,
                              lossy_report);
   name->pop_back();
-  return size > 0 && !lossy;
+  return size > 0 && !lossy ? name->c_str() : nullptr;
 }
 
-void print_message(std::FILE* stream, const char* before, const wchar_t* path, const char* after) {
+bool print_message(std::FILE* stream, const char* before, const wchar_t* path, const char* after) {
   std::fflush(stream);
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   DWORD mode = 0;
@@ -512,14 +505,14 @@ void print_message(std::FILE* stream, const char* before, const wchar_t* path, c
       line += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     }
     DWORD written = 0;
-    WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    return;
+    return WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size();
   }
   const int size = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
   WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8.data(), size, nullptr, nullptr);
-  std::fprintf(stream, "%s%s%s", before, utf8.c_str(), after);
-  std::fflush(stream);
+  const int printed = std::fprintf(stream, "%s%s%s", before, utf8.c_str(), after);
+  return std::fflush(stream) == 0 && printed >= 0;
 }
 
 }  // namespace lorvex::system

@@ -65,6 +65,20 @@ TEST(CommandLineRun, FewerThanThreeArgumentsPrintUsageAndTouchNothing) {
   }
 }
 
+TEST(CommandLineRun, AnAnswerThatCannotBeWrittenFailsTheCall) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "a full device is the POSIX suite's /dev/full";
+#else
+  if (!file_exists("/dev/full")) GTEST_SKIP() << "this system has no /dev/full";
+  for (const std::string option : {"--version", "--help"}) {
+    std::vector<std::string> command = {"/bin/sh", "-c", "\"$@\" > /dev/full", "sh"};
+    for (const std::string& word : tool_command()) command.push_back(word);
+    command.push_back(option);
+    EXPECT_EQ(run_process(command).status, 1) << option;
+  }
+#endif
+}
+
 TEST(CommandLineRun, ConvertsTheTextExactlyAndSilently) {
   temp_dir dir;
   write_file(dir / "help.txt", "Say \"hi\" to C:\\temp\r\n\tlone\rCR\n\n\xe9nd");
