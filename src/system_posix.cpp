@@ -116,11 +116,12 @@ const call_table native_table = {
     [](file_handle file, const void* data, std::size_t size) {
       return result_of(::write(static_cast<int>(file), data, size));
     },
+    [](file_handle file) { return ::fsync(static_cast<int>(file)) == 0; },
     // Never retried: after an interrupted close the descriptor may already be
     // gone, and a retry could close one that another thread just opened.
     [](file_handle file) { return ::close(static_cast<int>(file)) == 0; },
     [](file_handle, const char* path) { return ::unlink(path) == 0; },
-    [](file_handle, file_handle) { return false; },  // every file is identified
+    [](file_handle, file_handle) { return sameness::unknown; },  // every file is identified
 };
 
 void (*termination_cleanup)() = nullptr;

@@ -78,7 +78,7 @@ opening text_writer::open(const system::path_char* path,
   // even when it cannot be opened for writing.
   system::file_description existing;
   if (keep_intact != nullptr && system::calls().describe_path(path, true, &existing) &&
-      system::same_file(existing, *keep_intact)) {
+      system::compare_files(existing, *keep_intact) == system::sameness::same) {
     return opening::same_file;
   }
   constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
@@ -88,9 +88,12 @@ opening text_writer::open(const system::path_char* path,
   for (int round = 0; round < 100; ++round) {
     if (!system::calls().open_for_writing(path, &file_)) return opening::failed;
     if (!system::calls().describe(file_, &description_)) break;
-    if (keep_intact != nullptr && system::same_file(description_, *keep_intact)) {
+    // The path changed in between, or could not be looked at. Where the two
+    // cannot be told apart (no ID, no final path), the input is kept safe.
+    if (keep_intact != nullptr &&
+        system::compare_files(description_, *keep_intact) != system::sameness::different) {
       close();
-      return opening::same_file;  // the path changed in between, or could not be looked at
+      return opening::same_file;
     }
     if (description_.regular) {
       const system::lock_result locked = wait_for_lock(file_);
@@ -123,8 +126,9 @@ opening text_writer::open(const system::path_char* path,
 // the file opened is taken.
 bool text_writer::named_by(const system::path_char* path) const {
   system::file_description named;
-  return !description_.identified || (system::calls().describe_path(path, true, &named) &&
-                                      system::same_file(named, description_));
+  return !description_.identified ||
+         (system::calls().describe_path(path, true, &named) &&
+          system::compare_files(named, description_) == system::sameness::same);
 }
 
 void text_writer::commit(const unsigned char* end) {
@@ -145,7 +149,9 @@ bool text_writer::flush() {
 }
 
 text_writer::finishing text_writer::finish() {
-  if (!flush()) return finishing::write_failed;
+  if (!flush() || (description_.remote && !system::calls().sync(file_))) {
+    return finishing::write_failed;
+  }
   claimed_.store(false);
   return close() == 0 ? finishing::closed : finishing::close_failed;
 }

@@ -137,9 +137,10 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_lock,
       fake_read,
       fake_write,
+      [](system::file_handle) { return true; },
       fake_close,
       fake_remove,
-      [](system::file_handle, system::file_handle) { return false; },
+      [](system::file_handle, system::file_handle) { return system::sameness::unknown; },
   };
 }
 
