@@ -4,8 +4,9 @@
 // given alone, without opening any file.
 #include "main.hpp"
 
-#include <algorithm>
 #include <atomic>
+#include <new>
+#include <string>
 
 #include "rcdata_writer.hpp"
 #include "text_stream.hpp"
@@ -30,10 +31,18 @@ bool is_option(const system::path_char* argument, const char* option) {
 // the header without one, which no resource compiler takes, and a control
 // byte (a line feed above all) would put lines of its own into the script.
 // Whether a compiler takes the rest is the compiler's to judge.
-bool usable_resource_name(const std::string& name) {
-  return name.find_first_not_of(' ') != std::string::npos &&
-         std::none_of(name.begin(), name.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+bool usable_resource_name(const char* name) {
+  bool blanks_only = true;
+  for (; *name != '\0'; ++name) {
+    if (static_cast<unsigned char>(*name) < 0x20 || *name == 0x7F) return false;
+    blanks_only = blanks_only && *name == ' ';
+  }
+  return !blanks_only;
+}
+
+int fail_for_memory(std::FILE* messages) {
+  system::print_message(messages, "Error: out of memory! ", no_path, "\n");
+  return exit_failure;
 }
 
 // The script being written, for the failure road or a termination signal to
@@ -42,6 +51,56 @@ bool usable_resource_name(const std::string& name) {
 const system::path_char* unfinished_path = nullptr;
 std::atomic<const text_writer*> unfinished_output{nullptr};
 static_assert(std::atomic<const text_writer*>::is_always_lock_free, "a signal handler reads it");
+
+int convert_files(const char* rcdata_name, const system::path_char* inputfile,
+                  const system::path_char* outputfile, std::FILE* messages) {
+  // The output is touched only once the input is known to be readable, so a
+  // mistyped input path never costs the user the file named as output.
+  text_reader input;
+  const opening input_opening = input.open(inputfile);
+  if (input_opening == opening::no_memory) return fail_for_memory(messages);
+  if (input_opening != opening::opened) {
+    system::print_message(messages, "Error opening INPUT file (", inputfile, ")! \n");
+    return exit_failure;
+  }
+  text_writer output;
+  // A signal while an existing output is emptied (a large one takes a while)
+  // must not leave it empty: the output is registered before it is opened.
+  unfinished_path = outputfile;
+  unfinished_output.store(&output);
+  const opening output_opening = output.open(outputfile, &input.description());
+  if (output_opening != opening::opened) {
+    unfinished_output.store(nullptr);
+    if (output_opening == opening::no_memory) return fail_for_memory(messages);
+    system::print_message(messages,
+                          output_opening == opening::same_file
+                              ? "Error: INPUT and OUTPUT are the same file ("
+                              : "Error opening OUTPUT file (",
+                          outputfile, ")! \n");
+    return exit_failure;
+  }
+
+  const conversion_result result = convert_to_rcdata(rcdata_name, input, output);
+  input.close();
+  const text_writer::finishing finished = result == conversion_result::complete
+                                              ? output.finish()
+                                              : text_writer::finishing::write_failed;
+  if (finished == text_writer::finishing::write_failed) {
+    // Never leave half a script where a build would pick it up. A file whose
+    // close failed is no longer this run's: another may have it by now.
+    output.abandon();
+    discard_unfinished_output();
+  }
+  unfinished_output.store(nullptr);
+  if (finished == text_writer::finishing::closed) return exit_success;
+  output.close();
+  if (result == conversion_result::read_failed) {
+    system::print_message(messages, "Error reading INPUT file (", inputfile, ")! \n");
+  } else {
+    system::print_message(messages, "Error writing OUTPUT file (", outputfile, ")! \n");
+  }
+  return exit_failure;
+}
 
 }  // namespace
 
@@ -55,75 +114,38 @@ void discard_unfinished_output() {
 
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages) {
   // Build tools (Meson's version check among them) and people ask these two;
-  // a call with one argument could never convert anything.
+  // a call with one argument could never convert anything. An answer that
+  // cannot be written is a failure like any other.
   if (argc == 2 && is_option(argv[1], "--version")) {
-    system::print_message(messages, "lorvex " LORVEX_VERSION, no_path, "\n");
-    return exit_success;
+    return system::print_message(messages, "lorvex " LORVEX_VERSION, no_path, "\n") ? exit_success
+                                                                                    : exit_failure;
   }
   const bool help = argc == 2 && is_option(argv[1], "--help");
   if (argc < 4) {
-    system::print_message(messages, "Usage: lorvex rcdata_name inputfile outputfile ", no_path,
-                          "\n");
+    const bool printed = system::print_message(
+        messages, "Usage: lorvex rcdata_name inputfile outputfile ", no_path, "\n");
     if (!help) return exit_usage;
-    system::print_message(messages,
-                          "Writes a resource script with one RCDATA statement that holds the "
-                          "text of inputfile.",
-                          no_path, "\n");
-    return exit_success;
+    return printed && system::print_message(messages,
+                                            "Writes a resource script with one RCDATA statement "
+                                            "that holds the text of inputfile.",
+                                            no_path, "\n")
+               ? exit_success
+               : exit_failure;
   }
-  std::string rcdata_name;
-  if (!system::resource_name_bytes(argv[1], &rcdata_name) || !usable_resource_name(rcdata_name)) {
-    system::print_message(messages, "Error: rcdata_name cannot be used as a resource name! ",
-                          no_path, "\n");
-    return exit_usage;
-  }
-  const system::path_char* const inputfile = argv[2];
-  const system::path_char* const outputfile = argv[3];
-
-  // The output is touched only once the input is known to be readable, so a
-  // mistyped input path never costs the user the file named as output.
-  text_reader input;
-  if (!input.open(inputfile)) {
-    system::print_message(messages, "Error opening INPUT file (", inputfile, ")! \n");
-    return exit_failure;
-  }
-  text_writer output;
-  // A signal while an existing output is emptied (a large one takes a while)
-  // must not leave it empty: the output is registered before it is opened.
-  unfinished_path = outputfile;
-  unfinished_output.store(&output);
-  const text_writer::opening opening = output.open(outputfile, &input.description());
-  if (opening != text_writer::opening::opened) unfinished_output.store(nullptr);
-  if (opening == text_writer::opening::same_file) {
-    system::print_message(messages, "Error: INPUT and OUTPUT are the same file (", outputfile,
-                          ")! \n");
-    return exit_failure;
-  }
-  if (opening == text_writer::opening::failed) {
-    system::print_message(messages, "Error opening OUTPUT file (", outputfile, ")! \n");
-    return exit_failure;
-  }
-
-  const conversion_result result = convert_to_rcdata(rcdata_name.c_str(), input, output);
-  input.close();
-  // A failed final write-out leaves the file open, so that it can be emptied.
-  if (result == conversion_result::complete && output.flush() && output.close() == 0) {
+  try {
+    std::string storage;
+    const char* const rcdata_name = system::resource_name_bytes(argv[1], &storage);
+    if (rcdata_name == nullptr || !usable_resource_name(rcdata_name)) {
+      system::print_message(messages, "Error: rcdata_name cannot be used as a resource name! ",
+                            no_path, "\n");
+      return exit_usage;
+    }
+    return convert_files(rcdata_name, argv[2], argv[3], messages);
+  } catch (const std::bad_alloc&) {
+    // Before any file is touched: the streams allocate without throwing.
     unfinished_output.store(nullptr);
-    return exit_success;
+    return fail_for_memory(messages);
   }
-
-  // Never leave half a script where a build would pick it up. A failed close
-  // has already let go of the file: it is then known by its identity alone.
-  output.abandon();
-  discard_unfinished_output();
-  unfinished_output.store(nullptr);
-  output.close();
-  if (result == conversion_result::read_failed) {
-    system::print_message(messages, "Error reading INPUT file (", inputfile, ")! \n");
-  } else {
-    system::print_message(messages, "Error writing OUTPUT file (", outputfile, ")! \n");
-  }
-  return exit_failure;
 }
 
 }  // namespace lorvex

@@ -9,11 +9,15 @@ call_table& calls() {
   return table;
 }
 
-bool same_file(const file_description& a, const file_description& b) {
+sameness compare_files(const file_description& a, const file_description& b) {
   if (a.identified && b.identified) {
-    return a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
+    return a.volume == b.volume && a.index == b.index && a.index_high == b.index_high
+               ? sameness::same
+               : sameness::different;
   }
-  return a.file != no_file && b.file != no_file && calls().same_final_path(a.file, b.file);
+  if (!a.regular || !b.regular || a.volume != b.volume) return sameness::different;
+  if (a.file == no_file || b.file == no_file) return sameness::unknown;
+  return calls().compare_final_paths(a.file, b.file);
 }
 
 void discard_written_file(file_handle file, const file_description& written,
@@ -22,7 +26,8 @@ void discard_written_file(file_handle file, const file_description& written,
   // Emptied first, so that even a file that cannot be removed holds no half script.
   if (file != no_file) calls().empty(file);
   file_description named;
-  if (calls().describe_path(path, false, &named) && named.regular && same_file(named, written)) {
+  if (calls().describe_path(path, false, &named) && named.regular &&
+      compare_files(named, written) == sameness::same) {
     calls().remove(file, path);
   }
 }

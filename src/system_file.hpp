@@ -36,8 +36,11 @@ struct file_description {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
   std::uint64_t index_high = 0;  // the upper half of a 128-bit Windows file ID, else 0
+  // On a network share, whose client may report a failed write-back only
+  // after the writes: such a file is flushed before its close.
+  bool remote = false;
   // The handle described, while it stays open (never from describe_path):
-  // where identity is unknown, same_file asks the system about it.
+  // where identity is unknown, compare_files asks the system about it.
   file_handle file = no_file;
 };
 
@@ -53,12 +56,14 @@ struct io_result {
 // reads or writes. 64 bits on every target, as every file offset here is.
 constexpr std::uint64_t far_lock_byte = std::uint64_t{1} << 62;
 
+enum class sameness { same, different, unknown };
+
 // What waiting for the output's lock came to.
 enum class lock_result {
   held,         // this run holds it until the close
-  removed,      // held, but the file was removed while this run waited: no path reaches it
   interrupted,  // by a signal (or a cancel) that did not end the run: wait again
   unavailable,  // the file system has no locks (some network shares): go on without
+  refused,      // any other error: neither write unlocked nor report success
 };
 
 // Each entry makes one attempt; a failed open leaves *file as it was, or
@@ -80,13 +85,15 @@ struct call_table {
   lock_result (*lock)(file_handle file);
   io_result (*read)(file_handle file, void* buffer, std::size_t size);
   io_result (*write)(file_handle file, const void* data, std::size_t size);
+  // Waits until the file system holds what was written (only for remote files).
+  bool (*sync)(file_handle file);
   bool (*close)(file_handle file);
   // Removes file, or what path names when it is no_file (POSIX: always path;
   // Windows: through the handle, where delete access can be had through it).
   bool (*remove)(file_handle file, const path_char* path);
   // Whether two open files have the same final path (Windows, ignoring case);
-  // false where the system keeps none.
-  bool (*same_final_path)(file_handle a, file_handle b);
+  // unknown where the system gives none.
+  sameness (*compare_final_paths)(file_handle a, file_handle b);
 };
 
 // A flag that a signal handler reads (on Windows, from another thread): an
@@ -107,10 +114,10 @@ call_table& calls();
 // The platform's own entries, from system_posix.cpp or system_win32.cpp.
 const call_table& native_calls();
 
-// The same file by volume and index; where either is unknown, by the final
-// paths of both open handles. Two descriptions without handles, or with one
-// unknown identity, are never the same.
-bool same_file(const file_description& a, const file_description& b);
+// Whether two files are one: by volume and index; where either index is
+// unknown, by the final paths of both open handles, if both are open. A pipe
+// or device without identity is never the same as another file.
+sameness compare_files(const file_description& a, const file_description& b);
 
 // Undoes an unfinished output: empties the file through its handle, if open,
 // and removes it if path still names that very file directly (no link, no
@@ -119,17 +126,19 @@ void discard_written_file(file_handle file, const file_description& written, con
 
 // Before any file is opened: a write past a file-size limit is to fail, not
 // kill (SIGXFSZ ignored); every signal that would end the process (on
-// Windows Ctrl+C, Ctrl+Break, a closed console, logoff and shutdown) and
+// Windows Ctrl+C, Ctrl+Break, a closed console and shutdown) and
 // that the caller did not ignore is to call the async-signal-safe
 // on_termination first, then end the process as it would have.
 void prepare_process(void (*on_termination)());
 
-// The resource name as the bytes the script holds: on Windows the argument in
-// the ANSI code page. False when that code page cannot hold it exactly.
-bool resource_name_bytes(const path_char* argument, std::string* name);
+// The resource name as the bytes the script holds: on POSIX the argument
+// itself, on Windows the argument in the ANSI code page, held in storage.
+// nullptr when that code page cannot hold it exactly.
+const char* resource_name_bytes(const path_char* argument, std::string* storage);
 
-// Prints before, path and after as one message and flushes it. A Windows
-// console gets the path as UTF-16, a file or pipe gets UTF-8.
-void print_message(std::FILE* stream, const char* before, const path_char* path, const char* after);
+// Prints before, path and after as one message and flushes it; false when
+// that failed. A Windows console gets the path as UTF-16, a file or pipe
+// gets UTF-8.
+bool print_message(std::FILE* stream, const char* before, const path_char* path, const char* after);
 
 }  // namespace lorvex::system

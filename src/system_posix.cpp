@@ -59,12 +59,10 @@ bool native_empty(file_handle file) {
 
 // A lock that belongs to this open file and goes exactly at the output's
 // close: a classic fcntl lock would belong to the process and go when any of
-// its descriptors of the file closed. Linux's open-file-description lock on
-// far_lock_byte keeps lorvex runs apart and no one else: a
-// whole-file flock that a caller holds (flock(1) around lorvex, say) does not
-// stop it. Elsewhere, and on kernels without it, flock. Whatever refuses the
-// lock (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL: some network shares) leaves the
-// run as it was without one.
+// its descriptors of the file closed. An open-file-description lock on
+// far_lock_byte keeps lorvex runs apart and hardly anyone else: on Linux a
+// caller's whole-file flock (flock(1) around lorvex, say) does not stop it.
+// Elsewhere, and on kernels without it, flock.
 int lock_open_file(int fd) {
 #if defined(F_OFD_SETLKW)
   struct flock far_byte {};
@@ -78,16 +76,23 @@ int lock_open_file(int fd) {
   return ::flock(fd, LOCK_EX);
 }
 
+// Only a file system without locks (ENOLCK, EOPNOTSUPP, ENOTSUP, EINVAL:
+// some network shares) lets the run go on without one.
 lock_result native_lock(file_handle file) {
-  const int fd = static_cast<int>(file);
-  if (lock_open_file(fd) != 0) {
-    return errno == EINTR ? lock_result::interrupted : lock_result::unavailable;
+  if (lock_open_file(static_cast<int>(file)) == 0) return lock_result::held;
+  switch (errno) {
+    case EINTR:
+      return lock_result::interrupted;
+    case ENOLCK:
+    case EOPNOTSUPP:
+#if ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+    case EINVAL:
+      return lock_result::unavailable;
+    default:
+      return lock_result::refused;
   }
-  // Removed while this run waited (the run before failed and cleaned up):
-  // a script written here would reach no path.
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && status.st_nlink == 0) return lock_result::removed;
-  return lock_result::held;
 }
 
 io_result result_of(ssize_t moved) {
@@ -116,11 +121,12 @@ const call_table native_table = {
     [](file_handle file, const void* data, std::size_t size) {
       return result_of(::write(static_cast<int>(file), data, size));
     },
+    [](file_handle file) { return ::fsync(static_cast<int>(file)) == 0; },
     // Never retried: after an interrupted close the descriptor may already be
     // gone, and a retry could close one that another thread just opened.
     [](file_handle file) { return ::close(static_cast<int>(file)) == 0; },
     [](file_handle, const char* path) { return ::unlink(path) == 0; },
-    [](file_handle, file_handle) { return false; },  // every file is identified
+    [](file_handle, file_handle) { return sameness::unknown; },  // every file is identified
 };
 
 void (*termination_cleanup)() = nullptr;
@@ -208,14 +214,11 @@ void prepare_process(void (*on_termination)()) {
   });
 }
 
-bool resource_name_bytes(const char* argument, std::string* name) {
-  *name = argument;
-  return true;
-}
+const char* resource_name_bytes(const char* argument, std::string*) { return argument; }
 
-void print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
-  std::fprintf(stream, "%s%s%s", before, path, after);  // path is no format
-  std::fflush(stream);
+bool print_message(std::FILE* stream, const char* before, const char* path, const char* after) {
+  const int printed = std::fprintf(stream, "%s%s%s", before, path, after);  // path is no format
+  return std::fflush(stream) == 0 && printed >= 0;
 }
 
 }  // namespace lorvex::system

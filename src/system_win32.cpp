@@ -7,9 +7,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <utility>
 
 #include "system_win32.hpp"
@@ -179,19 +181,35 @@ const windows_path& classified(const wchar_t* typed, windows_path* scratch) {
 // A console event sets interrupted and cancels the main thread's blocked
 // call; the main thread then cleans up at its next call and ends the
 // process. The handler never touches a handle that the main thread may be
-// using, and does the cleanup itself only if the main thread never comes.
+// using, and does the cleanup itself, through handles of its own, only if
+// the main thread never comes. Taking the ending and cancelling exclude each
+// other, so that no cancel reaches the main thread's own cleanup.
 void (*termination_cleanup)() = nullptr;
 signal_flag interrupted;
 std::atomic<DWORD> ending_thread{0};  // the thread that took the ending road, 0 before
 signal_flag cleaned_up;
 DWORD main_thread_id = 0;
 HANDLE main_thread = nullptr;
+SRWLOCK ending_lock = SRWLOCK_INIT;
 
 // True for the thread that takes the ending first, and again on it.
 bool take_ending() {
+  AcquireSRWLockExclusive(&ending_lock);
   DWORD holder = 0;
-  return ending_thread.compare_exchange_strong(holder, GetCurrentThreadId()) ||
-         holder == GetCurrentThreadId();
+  const bool taken = ending_thread.compare_exchange_strong(holder, GetCurrentThreadId()) ||
+                     holder == GetCurrentThreadId();
+  ReleaseSRWLockExclusive(&ending_lock);
+  return taken;
+}
+
+// Cancels the main thread's call in progress unless the ending is taken;
+// false once it is.
+bool cancel_unless_ending() {
+  AcquireSRWLockExclusive(&ending_lock);
+  const bool open = ending_thread.load() == 0;
+  if (open && main_thread != nullptr) CancelSynchronousIo(main_thread);
+  ReleaseSRWLockExclusive(&ending_lock);
+  return open;
 }
 
 void clean_up_and_end() {
@@ -211,6 +229,9 @@ void end_if_interrupted() {
   }
   for (;;) Sleep(INFINITE);  // the handler cleans up and ends the process
 }
+
+// How long a run waits before it asks a server for a refused lock again.
+constexpr DWORD lock_retry_ms = 50;
 
 bool open_native(const wchar_t* path, DWORD access, DWORD sharing, DWORD disposition,
                  file_handle* file) {
@@ -241,7 +262,8 @@ bool is_link_or_folder(HANDLE handle, DWORD attributes) {
 // FileIdInfo gives the 64-bit volume serial and the 128-bit file ID (ReFS
 // needs all of it); where a volume lacks it or answers 0, the 32-bit serial
 // and 64-bit index serve. An ID of 0 identifies nothing, whatever the serial:
-// some file systems and redirected drives answer 0 for every file.
+// some file systems and redirected drives answer 0 for every file. The
+// serial is kept all the same: files on two volumes are never one.
 void read_identity(HANDLE handle, file_description* description) {
   BY_HANDLE_FILE_INFORMATION info{};
   const bool has_info = win32_calls().get_file_information_by_handle(handle, &info) != 0;
@@ -259,7 +281,6 @@ void read_identity(HANDLE handle, file_description* description) {
         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   }
   description->identified = description->index != 0 || description->index_high != 0;
-  if (!description->identified) description->volume = 0;
   description->regular = has_info && !is_link_or_folder(handle, info.dwFileAttributes);
 }
 
@@ -267,6 +288,11 @@ bool native_describe(file_handle file, file_description* description) {
   *description = file_description{};
   const DWORD type = GetFileType(to_native(file));
   if (type == FILE_TYPE_DISK) read_identity(to_native(file), description);
+  // Only a file on a network share answers this.
+  FILE_REMOTE_PROTOCOL_INFO protocol{};
+  description->remote = type == FILE_TYPE_DISK &&
+                        win32_calls().get_file_information_by_handle_ex(
+                            to_native(file), FileRemoteProtocolInfo, &protocol, sizeof protocol);
   description->regular = type == FILE_TYPE_DISK;         // by its type: its identity may be unknown
   if (type == FILE_TYPE_DISK) description->file = file;  // a device is never the same file
   if (type == FILE_TYPE_PIPE) description->kind = file_kind::pipe;
@@ -291,50 +317,92 @@ bool describe_native_path(const wchar_t* path, bool follow_link, file_descriptio
   return description->identified;
 }
 
+// Through a handle of its own: the calls of the main thread's handle are
+// taken one at a time, and the Ctrl+C handler's cleanup must not wait
+// behind a call in progress there. The file pointer is never moved.
 bool native_empty(file_handle file) {
   end_if_interrupted();
-  const bool emptied = SetFilePointerEx(to_native(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN) &&
-                       SetEndOfFile(to_native(file));
+  const HANDLE emptying =
+      win32_calls().reopen_file(to_native(file), GENERIC_WRITE, output_sharing, 0);
+  FILE_END_OF_FILE_INFO end{};
+  const bool emptied =
+      emptying != INVALID_HANDLE_VALUE &&
+      win32_calls().set_file_information_by_handle(emptying, FileEndOfFileInfo, &end, sizeof end);
+  if (emptying != INVALID_HANDLE_VALUE) CloseHandle(emptying);
   end_if_interrupted();
   return emptied;
 }
 
 // A lock on far_lock_byte. A handle without FILE_FLAG_OVERLAPPED waits for
-// it; its close lets it go.
+// it; its close lets it go. Only the errors of a file system without locks
+// let the run go on unlocked; a cancel (CancelSynchronousIo) waits again, as
+// does a server that refuses a waiting request while another run holds the
+// byte (some SMB servers do).
 lock_result native_lock(file_handle file) {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(far_lock_byte);
   at.OffsetHigh = static_cast<DWORD>(far_lock_byte >> 32);
   end_if_interrupted();
-  const BOOL locked = LockFileEx(to_native(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+  const BOOL locked =
+      win32_calls().lock_file_ex(to_native(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
   end_if_interrupted();  // Ctrl+C while waiting: the file is not yet claimed, nothing is touched
-  if (!locked) {
-    // A wait cancelled (CancelSynchronousIo) is no licence to write unlocked.
-    return GetLastError() == ERROR_OPERATION_ABORTED ? lock_result::interrupted
-                                                     : lock_result::unavailable;
+  if (locked) return lock_result::held;
+  switch (GetLastError()) {
+    case ERROR_LOCK_VIOLATION:
+      win32_calls().sleep(lock_retry_ms);
+      return lock_result::interrupted;
+    case ERROR_OPERATION_ABORTED:
+      return lock_result::interrupted;
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+      return lock_result::unavailable;
+    default:
+      return lock_result::refused;
   }
-  // Deleted by the run before (it failed), as its handle closed: this
-  // handle then holds a file that no path reaches, and that goes with it.
-  FILE_STANDARD_INFO standard{};
-  if (GetFileInformationByHandleEx(to_native(file), FileStandardInfo, &standard, sizeof standard) &&
-      standard.DeletePending) {
-    return lock_result::removed;
-  }
-  return lock_result::held;
+}
+
+// A console is read as text typed in UTF-16, given in the console's input
+// code page as ReadFile would give it: ReadFile cannot tell a read that
+// Ctrl+C cut short from the end of the input (since Windows 8 both succeed
+// with nothing), and under code page 65001 it loses every character beyond
+// ASCII. A read cut short, by Ctrl+C, Ctrl+Break or the handler's cancel,
+// succeeds with nothing: it is never the end of the input. The run ends at
+// the next call if a handler came; where the caller ignored Ctrl+C, none
+// comes, and the read is made again.
+io_result read_console(HANDLE console, void* buffer, std::size_t size) {
+  // At most four bytes a UTF-16 unit in any code page (GB 18030).
+  wchar_t typed[1024];
+  static wchar_t pending_high_surrogate = 0;  // its pair comes with the next read
+  DWORD held = 0;
+  if (pending_high_surrogate != 0) typed[held++] = pending_high_surrogate;
+  const auto room = static_cast<DWORD>(std::min<std::size_t>(size / 4, std::size(typed)));
+  DWORD got = 0;
+  const BOOL done = win32_calls().read_console(console, typed + held, room - held, &got, nullptr);
+  if (!done && GetLastError() != ERROR_OPERATION_ABORTED) return {io_status::failed, 0};
+  if (!done || got == 0) return {io_status::interrupted, 0};
+  held += got;
+  pending_high_surrogate = IS_HIGH_SURROGATE(typed[held - 1]) ? typed[--held] : 0;
+  if (held == 0) return {io_status::interrupted, 0};
+  const int bytes = WideCharToMultiByte(win32_calls().get_console_input_code_page(), 0, typed,
+                                        static_cast<int>(held), static_cast<char*>(buffer),
+                                        static_cast<int>(size), nullptr, nullptr);
+  return {bytes > 0 ? io_status::done : io_status::failed, static_cast<std::size_t>(bytes)};
 }
 
 io_result native_read(file_handle file, void* buffer, std::size_t size) {
   end_if_interrupted();
+  DWORD mode = 0;
+  if (win32_calls().get_console_mode(to_native(file), &mode)) {
+    const io_result typed = read_console(to_native(file), buffer, size);
+    end_if_interrupted();
+    return typed;
+  }
   DWORD got = 0;
-  SetLastError(ERROR_SUCCESS);
   const BOOL done =
       win32_calls().read_file(to_native(file), buffer, static_cast<DWORD>(size), &got, nullptr);
   const DWORD error = GetLastError();
-  // A console read that Ctrl+C cut short succeeds with nothing: the run is
-  // interrupted, whether or not the handler has started yet.
-  if (done && got == 0 && error == ERROR_OPERATION_ABORTED) interrupted.store(true);
   end_if_interrupted();
-  if (done && got == 0 && error == ERROR_OPERATION_ABORTED) return {io_status::failed, 0};
   // A pipe server may send an empty message: only its close or disconnect
   // ends the pipe. A pipe that cannot be peeked at any more, or never could
   // (a FIFO that Wine opens as a pipe, whose writer has gone), ends here.
@@ -369,37 +437,51 @@ bool native_remove(file_handle file, const wchar_t* path) {
   if (deleting == INVALID_HANDLE_VALUE) return false;  // it stays emptied
   disposition_info_ex posix{FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
   FILE_DISPOSITION_INFO legacy{TRUE};
-  const bool removed = win32_calls().set_file_information_by_handle(
-                           deleting, file_disposition_info_ex, &posix, sizeof posix) ||
-                       win32_calls().set_file_information_by_handle(deleting, FileDispositionInfo,
-                                                                    &legacy, sizeof legacy);
+  const bool at_once = win32_calls().set_file_information_by_handle(
+      deleting, file_disposition_info_ex, &posix, sizeof posix);
+  const bool removed = at_once || win32_calls().set_file_information_by_handle(
+                                      deleting, FileDispositionInfo, &legacy, sizeof legacy);
+  // Where the name stays until the last handle closes, another run waiting
+  // on the file would find it still at the path, and Wine lets it be opened
+  // there: it is renamed out of the way, in its folder, as it goes.
+  if (removed && !at_once) {
+    alignas(
+        FILE_RENAME_INFO) unsigned char rename[sizeof(FILE_RENAME_INFO) + 32 * sizeof(wchar_t)]{};
+    auto* const renamed = reinterpret_cast<FILE_RENAME_INFO*>(rename);
+    const int length = std::swprintf(renamed->FileName, 32, L"lorvex-%lu.removed",
+                                     static_cast<unsigned long>(GetCurrentProcessId()));
+    renamed->FileNameLength = static_cast<DWORD>(length) * sizeof(wchar_t);
+    win32_calls().set_file_information_by_handle(deleting, FileRenameInfo, renamed, sizeof rename);
+  }
   CloseHandle(deleting);
   return removed;
 }
 
 bool final_path(HANDLE handle, DWORD flags, std::wstring* path) {
   path->assign(MAX_PATH, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(handle, path->data(), MAX_PATH, flags);
+  DWORD length = win32_calls().get_final_path_name(handle, path->data(), MAX_PATH, flags);
   if (length >= MAX_PATH) {  // the size needed, its NUL counted
     path->assign(length, L'\0');
-    length = GetFinalPathNameByHandleW(handle, path->data(), length, flags);
+    length = win32_calls().get_final_path_name(handle, path->data(), length, flags);
   }
   if (length == 0 || length >= path->size()) return false;
   path->resize(length);
   return true;
 }
 
-bool native_same_final_path(file_handle a, file_handle b) {
+sameness native_compare_final_paths(file_handle a, file_handle b) {
   std::wstring a_path;
   std::wstring b_path;
   // The drive form where both have one, else the volume's device name.
   for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_DOS},
                             DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_NT}}) {
     if (final_path(to_native(a), flags, &a_path) && final_path(to_native(b), flags, &b_path)) {
-      return equal_ignoring_case(a_path.c_str(), a_path.size(), b_path.c_str(), b_path.size());
+      return equal_ignoring_case(a_path.c_str(), a_path.size(), b_path.c_str(), b_path.size())
+                 ? sameness::same
+                 : sameness::different;
     }
   }
-  return false;
+  return sameness::unknown;
 }
 
 const call_table native_table = {
@@ -420,22 +502,34 @@ const call_table native_table = {
     native_read,
     native_write,
     [](file_handle file) {
+      end_if_interrupted();
+      const bool flushed = win32_calls().flush_file_buffers(to_native(file)) != 0;
+      end_if_interrupted();
+      return flushed;
+    },
+    [](file_handle file) {
       end_if_interrupted();  // not after: the handle is gone then
       return CloseHandle(to_native(file)) != 0;
     },
     native_remove,
-    native_same_final_path,
+    native_compare_final_paths,
 };
 
 win32_call_table win32_table = {GetFileInformationByHandleEx,
                                 GetFileInformationByHandle,
                                 ReOpenFile,
                                 SetFileInformationByHandle,
+                                LockFileEx,
                                 ReadFile,
+                                GetConsoleMode,
+                                ReadConsoleW,
+                                GetConsoleCP,
+                                FlushFileBuffers,
                                 WriteFile,
                                 Sleep,
                                 TerminateProcess,
-                                GetFullPathNameW};
+                                GetFullPathNameW,
+                                GetFinalPathNameByHandleW};
 
 // The handler waits this long for the main thread to end the run, a little
 // less than the 5 seconds that Windows gives a closed console.
@@ -448,16 +542,18 @@ const call_table& native_calls() { return native_table; }
 
 win32_call_table& win32_calls() { return win32_table; }
 
+// A program under a service (a CI agent) receives CTRL_LOGOFF_EVENT whenever
+// any user logs off, and its default handling does not end it: nor does
+// lorvex's. Interactive programs never receive it or CTRL_SHUTDOWN_EVENT.
 BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT &&
-      event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) {
+      event != CTRL_SHUTDOWN_EVENT) {
     return FALSE;
   }
   interrupted.store(true);
   // Cancelled again and again: a call that the main thread starts after a
   // cancel still sees the flag before it starts, or is cancelled next time.
-  for (int step = 0; step < handler_steps && ending_thread.load() == 0; ++step) {
-    if (main_thread != nullptr) CancelSynchronousIo(main_thread);
+  for (int step = 0; step < handler_steps && cancel_unless_ending(); ++step) {
     win32_calls().sleep(handler_step_ms);
   }
   if (take_ending()) {
@@ -483,7 +579,7 @@ void prepare_process(void (*on_termination)()) {
   SetConsoleCtrlHandler(on_console_event, TRUE);  // not called for a Ctrl+C the caller ignores
 }
 
-bool resource_name_bytes(const wchar_t* argument, std::string* name) {
+const char* resource_name_bytes(const wchar_t* argument, std::string* name) {
   // WC_NO_BEST_FIT_CHARS gives the default character instead of a lookalike
   // for a character that the code page lacks, and it is refused. UTF-8 as the
   // ANSI code page holds every character and takes no such flag.
@@ -492,17 +588,22 @@ bool resource_name_bytes(const wchar_t* argument, std::string* name) {
   BOOL lossy = FALSE;
   BOOL* const lossy_report = code_page == CP_UTF8 ? nullptr : &lossy;
   int size = WideCharToMultiByte(code_page, flags, argument, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return false;
+  if (size <= 0) return nullptr;
   name->assign(static_cast<std::size_t>(size), '\0');
   size = WideCharToMultiByte(code_page, flags, argument, -1, name->data(), size, nullptr,
                              lossy_report);
   name->pop_back();
-  return size > 0 && !lossy;
+  return size > 0 && !lossy ? name->c_str() : nullptr;
 }
 
-void print_message(std::FILE* stream, const char* before, const wchar_t* path, const char* after) {
+bool print_message(std::FILE* stream, const char* before, const wchar_t* path, const char* after) {
   std::fflush(stream);
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  // A process started without a standard output (by a GUI program, as a
+  // detached job) has no descriptor for it, and _get_osfhandle would end
+  // the process for the invalid one: such a message goes nowhere.
+  const int descriptor = _fileno(stream);
+  if (descriptor < 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
   DWORD mode = 0;
   if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
     std::wstring line(before, before + std::strlen(before));  // the fixed parts are ASCII
@@ -512,14 +613,14 @@ void print_message(std::FILE* stream, const char* before, const wchar_t* path, c
       line += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     }
     DWORD written = 0;
-    WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    return;
+    return WriteConsoleW(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size();
   }
   const int size = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
   WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8.data(), size, nullptr, nullptr);
-  std::fprintf(stream, "%s%s%s", before, utf8.c_str(), after);
-  std::fflush(stream);
+  const int printed = std::fprintf(stream, "%s%s%s", before, utf8.c_str(), after);
+  return std::fflush(stream) == 0 && printed >= 0;
 }
 
 }  // namespace lorvex::system

@@ -2,7 +2,6 @@
 #include "text_stream.hpp"
 
 #include <cstring>
-#include <new>
 
 namespace lorvex {
 
@@ -31,19 +30,19 @@ system::lock_result wait_for_lock(system::file_handle file) {
 
 }  // namespace
 
-bool text_reader::open(const system::path_char* path) {
-  if (!system::calls().open_for_reading(path, &file_)) return false;
-  if (system::calls().describe(file_, &description_)) {
-    // A terminal returns one typed line per read, and the marker drops the
-    // rest of that read: its reads stay as small as a typed line can be.
-    block_size_ = description_.kind == system::file_kind::character_device ? stream_block_size
-                                                                           : large_block_size;
-    // Zeroed, so that the bytes scanned past a block's end are never undefined.
-    buffer_.reset(
-        new (buffer_alignment, std::nothrow) unsigned char[block_size_ + byte_scan::scan_slack]());
+opening text_reader::open(const system::path_char* path) {
+  // Zeroed, so that the bytes scanned past a block's end are never undefined.
+  if (!buffer_.allocate(large_block_size + byte_scan::scan_slack)) return opening::no_memory;
+  if (!system::calls().open_for_reading(path, &file_)) return opening::failed;
+  if (!system::calls().describe(file_, &description_)) {
+    close();
+    return opening::failed;
   }
-  if (!buffer_) close();
-  return file_ != system::no_file;
+  // A terminal returns one typed line per read, and the marker drops the
+  // rest of that read: its reads stay as small as a typed line can be.
+  block_size_ = description_.kind == system::file_kind::character_device ? stream_block_size
+                                                                         : large_block_size;
+  return opening::opened;
 }
 
 byte_run text_reader::read_block() {
@@ -73,43 +72,63 @@ void text_reader::close() {
   file_ = system::no_file;
 }
 
-text_writer::opening text_writer::open(const system::path_char* path,
-                                       const system::file_description* keep_intact) {
+opening text_writer::open(const system::path_char* path,
+                          const system::file_description* keep_intact) {
   // Looked at before opening too, so that the same file is reported as such
   // even when it cannot be opened for writing.
   system::file_description existing;
   if (keep_intact != nullptr && system::calls().describe_path(path, true, &existing) &&
-      system::same_file(existing, *keep_intact)) {
+      system::compare_files(existing, *keep_intact) == system::sameness::same) {
     return opening::same_file;
   }
   constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
-  buffer_.reset(new (buffer_alignment, std::nothrow) unsigned char[buffer_size]);
-  if (!buffer_) return opening::failed;
-  for (;;) {
+  if (!buffer_.allocate(buffer_size)) return opening::no_memory;
+  // Each round but the last follows another run that removed or renamed the
+  // file while this one waited; a path that never settles fails the open.
+  for (int round = 0; round < 100; ++round) {
     if (!system::calls().open_for_writing(path, &file_)) return opening::failed;
     if (!system::calls().describe(file_, &description_)) break;
-    if (keep_intact != nullptr && system::same_file(description_, *keep_intact)) {
+    // The path changed in between, or could not be looked at. Where the two
+    // cannot be told apart (no ID, no final path), the input is kept safe.
+    if (keep_intact != nullptr &&
+        system::compare_files(description_, *keep_intact) != system::sameness::different) {
       close();
-      return opening::same_file;  // the path changed in between, or could not be looked at
+      return opening::same_file;
     }
-    if (!description_.regular || wait_for_lock(file_) != system::lock_result::removed) {
-      // The claim lets a failure or a signal empty and remove the file. It
-      // comes once this run holds the lock (or no lock can be had: a device,
-      // a pipe, a file system without locks), never before: until then
-      // another run may be writing the file, and a signal to this one,
-      // waiting, must leave it be. A file that this open created is no
-      // exception, as another run may have opened and locked it since; a
-      // signal in the few calls between its open and its lock leaves it
-      // there, empty.
-      claimed_.store(true);
-      if (!description_.regular || system::calls().empty(file_)) return opening::opened;
-      claimed_.store(false);
-      break;
+    if (description_.regular) {
+      const system::lock_result locked = wait_for_lock(file_);
+      if (locked == system::lock_result::refused) break;
+      if (locked == system::lock_result::held && !named_by(path)) {
+        close();
+        continue;
+      }
     }
-    close();  // removed by another run while this one waited: the path gets a new file
+    // The claim lets a failure or a signal empty and remove the file. It
+    // comes once this run holds the lock (or no lock can be had: a device,
+    // a pipe, a file system without locks), never before: until then
+    // another run may be writing the file, and a signal to this one,
+    // waiting, must leave it be. A file that this open created is no
+    // exception, as another run may have opened and locked it since; a run
+    // that ends between its open and here leaves it there, empty.
+    claimed_.store(true);
+    if (!description_.regular || system::calls().empty(file_)) return opening::opened;
+    claimed_.store(false);
+    break;
   }
   close();
   return opening::failed;
+}
+
+// Whether path still names the file opened. The run that held the lock
+// before may have removed or renamed it, or put another file there: a script
+// written to this one would then reach no path, or another name. Where the
+// file's identity is unknown (some Windows volumes), it cannot be told, and
+// the file opened is taken.
+bool text_writer::named_by(const system::path_char* path) const {
+  system::file_description named;
+  return !description_.identified ||
+         (system::calls().describe_path(path, true, &named) &&
+          system::compare_files(named, description_) == system::sameness::same);
 }
 
 void text_writer::commit(const unsigned char* end) {
@@ -127,6 +146,14 @@ void text_writer::write_out(std::size_t size) {
 bool text_writer::flush() {
   if (held_ > 0) write_out(held_);
   return !failed_;
+}
+
+text_writer::finishing text_writer::finish() {
+  if (!flush() || (description_.remote && !system::calls().sync(file_))) {
+    return finishing::write_failed;
+  }
+  claimed_.store(false);
+  return close() == 0 ? finishing::closed : finishing::close_failed;
 }
 
 int text_writer::close() {

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "byte_scan.hpp"
 #include "system_file.hpp"
@@ -28,14 +28,35 @@ struct byte_run {
   std::size_t size;
 };
 
+// What opening a stream came to. Its buffer is had first: without memory for
+// it, no file is opened or touched.
+enum class opening { opened, failed, same_file, no_memory };
+
 // A stream's buffer, on the heap (together the two are a large part of the
-// 1 MiB stack that Windows gives a main thread) and aligned to a page, as the
-// system copies to and from it fastest.
-constexpr std::align_val_t buffer_alignment{stream_block_size};
-struct buffer_delete {
-  void operator()(unsigned char* buffer) const { ::operator delete[](buffer, buffer_alignment); }
+// 1 MiB stack that Windows gives a main thread), zeroed, and aligned to a
+// page, as the system copies to and from it fastest. From calloc: the
+// aligned nothrow new of some C++ libraries throws inside, and where no
+// memory is left even for that exception, the process is ended.
+class stream_buffer {
+ public:
+  // False without memory.
+  bool allocate(std::size_t size) {
+    std::size_t space = size + stream_block_size - 1;
+    block_.reset(static_cast<unsigned char*>(std::calloc(space, 1)));
+    void* start = block_.get();
+    data_ = static_cast<unsigned char*>(
+        start != nullptr ? std::align(stream_block_size, size, start, space) : nullptr);
+    return data_ != nullptr;
+  }
+  unsigned char* get() const { return data_; }
+
+ private:
+  struct free_block {
+    void operator()(unsigned char* block) const { std::free(block); }
+  };
+  std::unique_ptr<unsigned char, free_block> block_;
+  unsigned char* data_ = nullptr;
 };
-using stream_buffer = std::unique_ptr<unsigned char[], buffer_delete>;
 
 class text_reader {
  public:
@@ -46,7 +67,7 @@ class text_reader {
 
   // Fails for a missing file, an empty path, a directory, or a file whose
   // kind cannot be told. Reads nothing yet, and picks the block size.
-  bool open(const system::path_char* path);
+  opening open(const system::path_char* path);
   // The next block of text, of up to large_block_size bytes (from a device
   // stream_block_size), with byte_scan::scan_slack readable bytes after it;
   // empty at the end of the input and after a failed read.
@@ -71,12 +92,12 @@ class text_writer {
   text_writer& operator=(const text_writer&) = delete;
   ~text_writer() { close(); }
 
-  enum class opening { opened, failed, same_file };
   // Opens path for writing, creating it (mode 0644 under the umask) or
   // emptying a regular file, which keeps its mode; a regular file is first
-  // locked, so that a second run waits until this one has closed it. When
+  // locked, so that a second run waits until this one has closed it, and
+  // opened afresh if the path no longer names it once the lock is had. When
   // path names the file keep_intact describes, nothing is opened or emptied:
-  // same_file. Fails before touching the file when the buffer cannot be had.
+  // same_file.
   opening open(const system::path_char* path,
                const system::file_description* keep_intact = nullptr);
 
@@ -95,6 +116,12 @@ class text_writer {
 
   // Writes out all that is held; false if any write-out failed.
   bool flush();
+  enum class finishing { closed, write_failed, close_failed };
+  // Writes out all that is held, then, the script complete and no longer the
+  // run's to discard, closes, which lets go of the lock. write_failed leaves
+  // the file open and claimed, for the caller to discard; after a failed
+  // close the file may already be another run's.
+  finishing finish();
   // Drops all that is held: a close then writes nothing more.
   void abandon() { held_ = 0; }
   // Flushes and closes; 0, or -1 when any write-out or the close failed.
@@ -103,13 +130,15 @@ class text_writer {
   // The open file, or system::no_file once closed.
   system::file_handle file() const { return file_; }
   // Whether the file opened is the tool's to discard: set once the same-file
-  // check has passed and the lock is held, before the file is emptied, and
-  // read by signal handlers, which may run on another thread (Windows).
+  // check has passed and the lock is held, before the file is emptied, until
+  // the script is complete; read by signal handlers, which may run on
+  // another thread (Windows).
   bool claimed() const { return claimed_.load(); }
   const system::file_description& description() const { return description_; }
 
  private:
   void write_out(std::size_t size);
+  bool named_by(const system::path_char* path) const;
 
   system::file_handle file_ = system::no_file;
   system::file_description description_;

@@ -65,6 +65,35 @@ TEST(CommandLineRun, FewerThanThreeArgumentsPrintUsageAndTouchNothing) {
   }
 }
 
+// A standard output that takes nothing (a full device) or is missing (a
+// GUI parent, a detached job): an answer to --version or --help that cannot
+// be written fails the call; a conversion goes on, and reports by its
+// status alone.
+TEST(CommandLineRun, AStandardOutputThatTakesNothingFailsOnlyAnAnswer) {
+  temp_dir dir;
+  write_file(dir / "in.txt", "x\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+  } calls[] = {{{"--version"}, 1},
+               {{"--help"}, 1},
+               {{"N", "in.txt", "out.rc"}, 0},
+               {{"N", "missing.txt", "out.rc"}, 1}};
+  for (const auto& c : calls) {
+    run_options options{dir.path()};
+    options.without_standard_output = true;
+    EXPECT_EQ(run_tool(c.arguments, options).status, c.status) << c.arguments[0] << ", none";
+#if !defined(_WIN32)
+    if (!file_exists("/dev/full")) continue;
+    std::vector<std::string> command = {"/bin/sh", "-c", "\"$@\" > /dev/full", "sh"};
+    for (const std::string& word : tool_command()) command.push_back(word);
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    EXPECT_EQ(run_process(command, {dir.path()}).status, c.status) << c.arguments[0] << ", full";
+#endif
+  }
+  EXPECT_EQ(read_file(dir / "out.rc"), script("N", "\"x\\n\",\r\n"));
+}
+
 TEST(CommandLineRun, ConvertsTheTextExactlyAndSilently) {
   temp_dir dir;
   write_file(dir / "help.txt", "Say \"hi\" to C:\\temp\r\n\tlone\rCR\n\n\xe9nd");

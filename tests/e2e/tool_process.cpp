@@ -126,6 +126,8 @@ void remove_tree(const std::string& path) {
 
 std::vector<std::string> tool_command() { return {host_path(LORVEX_EXECUTABLE)}; }
 
+bool tool_runs_under_wine() { return under_wine(); }
+
 std::vector<std::string> windows_test_program(const std::string& name) {
   return {host_path(LORVEX_WINDOWS_TEST_PROGRAMS) + "/" + name + ".exe"};
 }
@@ -163,7 +165,9 @@ running_process::running_process(const std::vector<std::string>& command,
   } else {
     in = open_inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
   }
-  HANDLE out = open_inheritable(wide(capture_ / "stdout"), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE out = options.without_standard_output
+                   ? nullptr
+                   : open_inheritable(wide(capture_ / "stdout"), GENERIC_WRITE, CREATE_ALWAYS);
   HANDLE err = open_inheritable(wide(capture_ / "stderr"), GENERIC_WRITE, CREATE_ALWAYS);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -183,7 +187,7 @@ running_process::running_process(const std::vector<std::string>& command,
                              &process);
   }
   for (HANDLE handle : {in, out, err}) {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
   }
   if (!started) {
     if (feed != INVALID_HANDLE_VALUE) CloseHandle(feed);
@@ -221,11 +225,13 @@ run_result running_process::finish() {
     WaitForSingleObject(handle_, INFINITE);
     ADD_FAILURE() << command_line_ << " was still running after " << process_time_limit_seconds
                   << " s and was killed";
+    killed_ = true;
   }
   ended_ = true;
   DWORD code = 0;
   GetExitCodeProcess(handle_, &code);
   run_result result;
+  result.killed = killed_;
   result.status = static_cast<int>(code);
   result.out = read_file(capture_ / "stdout");
   result.err = read_file(capture_ / "stderr");
@@ -323,6 +329,8 @@ std::string windows_absolute(const std::string& path) {
 
 std::string build_machine_path(const std::string& path) { return path; }
 
+bool tool_runs_under_wine() { return tool_is_windows_build(); }
+
 std::filesystem::path file_path(const std::string& path) { return path; }
 
 void remove_tree(const std::string& path) {
@@ -367,6 +375,7 @@ running_process::running_process(const std::vector<std::string>& command,
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (options.without_standard_output) ::close(1);
     if (feed[1] >= 0) ::close(feed[1]);
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
@@ -412,6 +421,7 @@ run_result running_process::finish() {
     ::kill(-pid_, SIGKILL);
     ADD_FAILURE() << command_line_ << " was still running after " << process_time_limit_seconds
                   << " s and was killed";
+    killed_ = true;
   }
   while (!ended_ && ::waitpid(pid_, &wait_status_, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid");
@@ -421,6 +431,7 @@ run_result running_process::finish() {
   run_result result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  result.killed = killed_;
   result.out = read_file(capture_ / "stdout");
   result.err = read_file(capture_ / "stderr");
   return result;
@@ -468,9 +479,11 @@ run_result run_tool(const std::vector<std::string>& arguments, const run_options
   run_result result = run_process(command, options);
   // Now and then, on a freshly made prefix, Wine fails to start a program and
   // ends with status 1 without a word. lorvex's own status 1 always comes
-  // with a message, so such a start is tried once more.
-  if (tool_is_windows_build() && options.stdin_data == nullptr && result.status == 1 &&
-      result.out.empty() && result.err.empty()) {
+  // with a message, so such a start is tried once more; never a run that
+  // was killed for its time, nor on Windows itself.
+  if (tool_runs_under_wine() && options.stdin_data == nullptr && !result.killed &&
+      !options.without_standard_output && result.status == 1 && result.out.empty() &&
+      result.err.empty()) {
     result = run_process(command, options);
   }
   return result;

@@ -37,11 +37,13 @@ struct run_options {
   long file_size_limit = -1;           // bytes, set with setrlimit (SIGXFSZ left at its default)
   std::vector<int> ignored_signals{};  // ignored from the start, as a caller may
   const std::string* stdin_data = nullptr;  // fed through a pipe; otherwise the null device
+  bool without_standard_output = false;     // none at all, as from a GUI program
 };
 
 struct run_result {
-  int status = -1;  // the exit status, or -1 when the process did not exit normally
-  int signal = 0;   // the signal that ended it, if one did
+  int status = -1;      // the exit status, or -1 when the process did not exit normally
+  int signal = 0;       // the signal that ended it, if one did
+  bool killed = false;  // past the time limit
   std::string out;
   std::string err;
 };
@@ -66,6 +68,7 @@ class running_process {
   std::string command_line_;  // for the report of a hung run
   int pid_ = -1;
   bool ended_ = false;
+  bool killed_ = false;
 #if defined(_WIN32)
   void* handle_ = nullptr;  // the process
 #else
@@ -88,6 +91,9 @@ std::vector<std::string> windows_test_program(const std::string& name);
 
 // True when the tool under test is a Windows build: its messages end in CR LF.
 bool tool_is_windows_build();
+
+// True when it runs under Wine, from either suite.
+bool tool_runs_under_wine();
 
 // A path of this suite as a Windows program spells it in full: with
 // backslashes, and under Wine from the POSIX suite on Wine's drive Z:.

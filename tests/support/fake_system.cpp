@@ -25,6 +25,8 @@ bool fake_open_for_reading(const system::path_char*, system::file_handle* file) 
 bool fake_open_for_writing(const system::path_char*, system::file_handle* file) {
   current->output_opened = true;
   if (!current->output_openable) return false;
+  ++current->output_opens;
+  current->output_path_vacated = false;
   *file = fake_output_handle;
   return true;
 }
@@ -49,10 +51,15 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
 
 bool fake_describe_path(const system::path_char*, bool follow_link,
                         system::file_description* description) {
-  // Before the open, the path names the input or cannot be looked at; before
-  // a removal, it names the output, or another file put there since.
+  // Before the open, the path names the input or cannot be looked at; once
+  // the output is open, it names the output unless vacated; before a
+  // removal, it names the output, or another file put there since.
+  if (follow_link && current->output_path_names_input) {
+    return fake_describe(fake_input_handle, description);
+  }
   if (follow_link) {
-    return current->output_path_names_input && fake_describe(fake_input_handle, description);
+    return current->output_opens > 0 && !current->output_path_vacated &&
+           fake_describe(fake_output_handle, description);
   }
   fake_describe(current->output_path_replaced ? 99 : fake_output_handle, description);
   return true;
@@ -107,6 +114,7 @@ system::io_result fake_write(system::file_handle, const void* data, std::size_t 
 }
 
 bool fake_close(system::file_handle file) {
+  if (file == fake_output_handle) run_once(current->during_output_close);
   return !(file == fake_output_handle && current->fail_output_close);
 }
 
@@ -129,9 +137,10 @@ fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()
       fake_lock,
       fake_read,
       fake_write,
+      [](system::file_handle) { return true; },
       fake_close,
       fake_remove,
-      [](system::file_handle, system::file_handle) { return false; },
+      [](system::file_handle, system::file_handle) { return system::sameness::unknown; },
   };
 }
 

@@ -53,17 +53,22 @@ struct fake_system {
   // spelling, a link); otherwise the path cannot be looked at then.
   bool output_path_names_input = false;
   bool output_removed = false;
+  // The output path names no file any more (another run removed or renamed
+  // it); the next open for writing makes a new one there.
+  bool output_path_vacated = false;
+  int output_opens = 0;
   bool emptied = false;
   // What the output path names when the tool looks before removing: another
   // file put there since, and whether removing is refused.
   bool output_path_replaced = false;
   bool removal_refused = false;
 
-  // Called once, in the middle of describing, locking or emptying the output, as a
+  // Called once, in the middle of describing, locking, emptying or closing the output, as a
   // signal that arrives then would run its handler.
   std::function<void()> during_output_describe;
   std::function<void()> during_output_empty;
   std::function<void()> during_output_lock;
+  std::function<void()> during_output_close;
 
   std::size_t input_offset = 0;
 };

@@ -89,6 +89,9 @@ TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
        false},
       {"while waiting for the lock that another run holds",
        [](fake_system& f) { f.during_output_lock = discard_unfinished_output; }, false},
+      // The close lets the lock go, and a waiting run may write at once.
+      {"during the close of a complete script",
+       [](fake_system& f) { f.during_output_close = discard_unfinished_output; }, false},
   };
   for (const moment_case& c : cases) {
     fake_system fake;
@@ -117,22 +120,28 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
     const char* what;
     void (*inject)(fake_system&);
     const char* message;
+    bool removed;
   };
   const char* const reading = "Error reading INPUT file (in.txt)! \n";
   const char* const writing = "Error writing OUTPUT file (out.rc)! \n";
   const injected cases[] = {
       {"EINTR on every other read and write",
-       [](fake_system& f) { f.interrupt_every_other_call = true; }, ""},
-      {"short writes", [](fake_system& f) { f.longest_write = 7; }, ""},
+       [](fake_system& f) { f.interrupt_every_other_call = true; }, "", false},
+      {"short writes", [](fake_system& f) { f.longest_write = 7; }, "", false},
       {"the lock's wait interrupted",
-       [](fake_system& f) { f.lock_results = {system::lock_result::interrupted}; }, ""},
+       [](fake_system& f) { f.lock_results = {system::lock_result::interrupted}; }, "", false},
       {"no locks on the file system",
-       [](fake_system& f) { f.lock_results = {system::lock_result::unavailable}; }, ""},
-      {"EIO on a read in the middle", [](fake_system& f) { f.failing_read = 3; }, reading},
-      {"ENOSPC on a write-out in the middle", [](fake_system& f) { f.failing_write = 3; }, writing},
-      {"ENOSPC on the first write-out", [](fake_system& f) { f.failing_write = 0; }, writing},
-      {"a write that moves nothing", [](fake_system& f) { f.longest_write = 0; }, writing},
-      {"a failed close", [](fake_system& f) { f.fail_output_close = true; }, writing},
+       [](fake_system& f) { f.lock_results = {system::lock_result::unavailable}; }, "", false},
+      {"the lock refused otherwise",
+       [](fake_system& f) { f.lock_results = {system::lock_result::refused}; },
+       "Error opening OUTPUT file (out.rc)! \n", false},
+      {"EIO on a read in the middle", [](fake_system& f) { f.failing_read = 3; }, reading, true},
+      {"ENOSPC on a write-out in the middle", [](fake_system& f) { f.failing_write = 3; }, writing,
+       true},
+      {"ENOSPC on the first write-out", [](fake_system& f) { f.failing_write = 0; }, writing, true},
+      {"a write that moves nothing", [](fake_system& f) { f.longest_write = 0; }, writing, true},
+      // The lock has gone with it: the file may be another run's by now.
+      {"a failed close", [](fake_system& f) { f.fail_output_close = true; }, writing, false},
   };
   for (const injected& c : cases) {
     fake_system fake;
@@ -142,7 +151,7 @@ TEST(FailureInjection, EachFailureGivesItsMessageStatusAndCleanup) {
     const bool fails = c.message[0] != '\0';
     EXPECT_EQ(outcome.messages, c.message) << c.what;
     EXPECT_EQ(outcome.status, fails ? exit_failure : exit_success) << c.what;
-    EXPECT_EQ(fake.output_removed, fails) << c.what;
+    EXPECT_EQ(fake.output_removed, c.removed) << c.what;
     if (!fails) {
       EXPECT_EQ(fake.written, clean.written) << c.what;
     }
@@ -205,6 +214,17 @@ TEST(CommandLine, ReadFailureWinsOverALaterWriteFailure) {
   fake.failing_read = 1;
   fake.fail_output_close = true;
   EXPECT_EQ(run(fake).messages, "Error reading INPUT file (in.txt)! \n");
+}
+
+// A path that no longer names the file once the lock is had (the run before
+// removed or renamed it) is opened afresh, and the script goes there.
+TEST(CommandLine, APathVacatedWhileTheLockWasAwaitedIsOpenedAgain) {
+  fake_system fake;
+  fake.input = "a \"b\"\r\n";
+  fake.during_output_lock = [&fake] { fake.output_path_vacated = true; };
+  EXPECT_EQ(run(fake).status, exit_success);
+  EXPECT_EQ(fake.output_opens, 2);
+  EXPECT_EQ(fake.written, clean_script);
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ std::string convert(const std::string& input, const std::string& name = "HELP_TE
   fake_system_scope scope(fake);
   text_reader reader;
   text_writer writer;
-  EXPECT_TRUE(reader.open(LORVEX_PATH("help.txt")));
-  EXPECT_EQ(writer.open(LORVEX_PATH("help.rc")), text_writer::opening::opened);
+  EXPECT_EQ(reader.open(LORVEX_PATH("help.txt")), opening::opened);
+  EXPECT_EQ(writer.open(LORVEX_PATH("help.rc")), opening::opened);
   EXPECT_EQ(convert_to_rcdata(name.c_str(), reader, writer), conversion_result::complete);
   EXPECT_EQ(writer.close(), 0);
   return fake.written;

@@ -39,7 +39,7 @@ TEST(TextReader, MarkerEndsAFileOrPipeForGood) {
     fake_system fake = input_of("ab\r\x1A\ncd\x1A", {5, 4096}, kind);
     fake_system_scope scope(fake);
     text_reader reader;
-    ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+    ASSERT_EQ(reader.open(LORVEX_PATH("in")), opening::opened);
     EXPECT_EQ(read_until_end(reader), "ab\r");
     EXPECT_EQ(read_until_end(reader), "");
     EXPECT_FALSE(reader.failed());
@@ -52,7 +52,7 @@ TEST(TextReader, MarkerOnADeviceDropsTheRestOfThatRead) {
       input_of("ab\x1Axx\ncd\n\x1Ayy\nef\n", {6, 3, 4, 3}, system::file_kind::character_device);
   fake_system_scope scope(fake);
   text_reader reader;
-  ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+  ASSERT_EQ(reader.open(LORVEX_PATH("in")), opening::opened);
   EXPECT_EQ(read_until_end(reader), "abcd\n");  // a read that starts with 0x1A is the end
   EXPECT_EQ(read_until_end(reader), "ef\n");    // and the next read goes on after it
 }
@@ -71,7 +71,7 @@ TEST(TextReader, ReadsLargeBlocksExceptFromADevice) {
     fake_system fake = input_of(text, {text.size()}, c.kind);
     fake_system_scope scope(fake);
     text_reader reader;
-    ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+    ASSERT_EQ(reader.open(LORVEX_PATH("in")), opening::opened);
     EXPECT_EQ(reader.read_block().size, c.block) << "file kind " << static_cast<int>(c.kind);
   }
 }
@@ -81,7 +81,7 @@ TEST(TextReader, InterruptedReadsAreRetried) {
   fake.read_faults = {io_status::interrupted, io_status::interrupted};
   fake_system_scope scope(fake);
   text_reader reader;
-  ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+  ASSERT_EQ(reader.open(LORVEX_PATH("in")), opening::opened);
   EXPECT_EQ(read_until_end(reader), "line\r\n");
   EXPECT_FALSE(reader.failed());
 }
@@ -91,7 +91,7 @@ TEST(TextReader, FailedReadEndsTheInputAndIsRemembered) {
   fake.failing_read = 1;
   fake_system_scope scope(fake);
   text_reader reader;
-  ASSERT_TRUE(reader.open(LORVEX_PATH("in")));
+  ASSERT_EQ(reader.open(LORVEX_PATH("in")), opening::opened);
   EXPECT_EQ(read_until_end(reader), "abcd");
   EXPECT_TRUE(reader.failed());
   EXPECT_EQ(reader.read_block().size, 0u);
@@ -103,14 +103,14 @@ TEST(TextReader, MissingFileGivesNoStream) {
   fake.input_exists = false;
   fake_system_scope scope(fake);
   text_reader reader;
-  EXPECT_FALSE(reader.open(LORVEX_PATH("in")));
+  EXPECT_EQ(reader.open(LORVEX_PATH("in")), opening::failed);
 }
 
 // Hands text to the writer in parts of the given size, then closes it.
 int write_through(fake_system& fake, const std::string& text, std::size_t part) {
   fake_system_scope scope(fake);
   text_writer writer;
-  EXPECT_EQ(writer.open(LORVEX_PATH("out")), text_writer::opening::opened);
+  EXPECT_EQ(writer.open(LORVEX_PATH("out")), opening::opened);
   for (std::size_t at = 0; at < text.size(); at += part) {
     const std::size_t size = std::min(part, text.size() - at);
     std::memcpy(writer.room(), text.data() + at, size);
@@ -180,7 +180,7 @@ TEST(TextWriter, EmptiesARegularFileButNotADevice) {
     fake.output_regular = regular;
     fake_system_scope scope(fake);
     text_writer writer;
-    EXPECT_EQ(writer.open(LORVEX_PATH("out")), text_writer::opening::opened);
+    EXPECT_EQ(writer.open(LORVEX_PATH("out")), opening::opened);
     EXPECT_EQ(fake.emptied, regular);
   }
 }
@@ -194,7 +194,7 @@ TEST(TextWriter, SameFileFoundOnlyOnceOpenedIsRefusedUntouched) {
   system::file_description input;
   system::calls().describe(testing::fake_input_handle, &input);
   text_writer writer;
-  EXPECT_EQ(writer.open(LORVEX_PATH("out"), &input), text_writer::opening::same_file);
+  EXPECT_EQ(writer.open(LORVEX_PATH("out"), &input), opening::same_file);
   EXPECT_FALSE(fake.emptied);
   EXPECT_EQ(writer.file(), system::no_file);
 }
