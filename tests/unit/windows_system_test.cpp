@@ -71,7 +71,7 @@ HANDLE WINAPI refuse_delete_access(HANDLE file, DWORD access, DWORD sharing, DWO
 // with nothing and ERROR_OPERATION_ABORTED; ReadFile succeeds with nothing
 // and no error, as at the end of the input, and gives Windows 10's NUL for
 // each character beyond ASCII under code page 65001.
-std::vector<std::wstring> typed;
+std::vector<std::wstring> typed_lines;
 std::size_t typed_read = 0;
 UINT console_code_page = CP_UTF8;
 // When the console's handler thread has set about its work: before the cut
@@ -100,7 +100,7 @@ const std::wstring& next_typed() {
   while (handler_comes == handler_timing::late && console_handler.joinable() && !handler_waiting) {
     std::this_thread::yield();
   }
-  return typed_read < typed.size() ? typed[typed_read++] : end;
+  return typed_read < typed_lines.size() ? typed_lines[typed_read++] : end;
 }
 BOOL WINAPI console_mode(HANDLE, LPDWORD mode) {
   *mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
@@ -111,7 +111,10 @@ BOOL WINAPI console_read(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPVOID)
   const std::wstring line = next_typed();
   if (line.empty()) cut_by_ctrl_c();
   *got = std::min<DWORD>(size, static_cast<DWORD>(line.size()));
-  if (*got < line.size()) typed.insert(typed.begin() + typed_read, line.substr(*got));
+  if (*got < line.size()) {
+    typed_lines.insert(typed_lines.begin() + static_cast<std::ptrdiff_t>(typed_read),
+                       line.substr(*got));
+  }
   std::copy_n(line.data(), *got, static_cast<wchar_t*>(buffer));
   SetLastError(line.empty() ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
   return TRUE;
@@ -380,7 +383,7 @@ TEST_F(WindowsSystem, ConsoleInputIsWhatWasTypedAndCtrlCNeverEndsIt) {
   win32_calls().get_console_input_code_page = console_input_code_page;
   win32_calls().sleep = noting_sleep;
   for (const auto& c : cases) {
-    std::tie(typed, typed_read, console_code_page, handler_comes) =
+    std::tie(typed_lines, typed_read, console_code_page, handler_comes) =
         std::make_tuple(c.lines, 0, c.code_page, c.handler);
     calls_made.clear();
     prepare_process(record_and_discard);
