@@ -1,7 +1,31 @@
-# The packages, made by `cmake --workflow --preset package`: a Debian package
-# of this (native) build, and a zip of a Windows build made beside it with the
+# What is built for the packages: without build paths and times in it
+# (LORVEX_REPRODUCIBLE), and, on Linux, with Debian's hardening. Then the
+# packages, made by `cmake --workflow --preset package`: a Debian package of
+# this (native) build, and a zip of a Windows build made beside it with the
 # MinGW-w64 toolchain. With SOURCE_DATE_EPOCH set, both are byte for byte the
 # same wherever and whenever they are made.
+if(LORVEX_REPRODUCIBLE AND NOT MSVC)
+  foreach(target lorvex lorvex_core)
+    target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+                           -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+  endforeach()
+  if(MINGW)
+    target_link_options(lorvex PRIVATE -s -Wl,--no-insert-timestamp)  # no link time in the PE header
+  endif()
+endif()
+if(NOT LORVEX_PACKAGE)
+  return()
+endif()
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  foreach(target lorvex lorvex_core)
+    target_compile_options(${target} PRIVATE -D_FORTIFY_SOURCE=2 -fstack-protector-strong)
+  endforeach()
+  target_link_options(lorvex PRIVATE -Wl,-z,relro,-z,now)
+  # No compiler version notes (.comment), as Debian's own strip leaves none.
+  add_custom_command(TARGET lorvex POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:lorvex> VERBATIM)
+endif()
+
 include(ExternalProject)
 
 # Compressed as Debian wants them, without a name or time in the gzip header.

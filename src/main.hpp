@@ -9,14 +9,8 @@ constexpr int exit_success = 0;
 constexpr int exit_failure = 1;  // a file could not be opened, read or written
 constexpr int exit_usage = 2;    // fewer than three arguments, or an unusable resource name
 
-// Runs the whole tool for the argument list (program name first), as the
-// platform delivered it, and returns the exit status. Messages go to
-// messages, one line each.
+// Runs the whole tool for the argument list (program name first), as the platform delivered it, and
+// returns the exit status. Messages go to messages, one line each.
 int run_command_line(int argc, const system::path_char* const argv[], std::FILE* messages = stdout);
-
-// Empties and removes the script of a run that has not finished, if its
-// output is open and the tool's own; what a signal's handler calls.
-// Async-signal-safe.
-void discard_unfinished_output();
 
 }  // namespace lorvex

@@ -1,58 +1,39 @@
-// The conversion, every rule in one place: the text comes in blocks as read,
-// and each block is encoded, a slice at a time, straight into the output
-// stream. Plain runs are copied many bytes at a time up to the next byte
-// that needs a rule.
+// Every rule of the script in one place. The bytes of a slice that need a rule are listed first,
+// and the runs of plain characters between them copied many bytes at a time.
 #include "rcdata_writer.hpp"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
+
+#include "byte_scan.hpp"
+#include "text_stream.hpp"
 
 namespace lorvex {
 
 namespace {
 
-// Ends one entry and opens the next: the escaped line feed, the closing
-// quote, a comma, CR LF, and the quote that opens the next entry (the
-// terminator entry opens with it too).
-constexpr unsigned char entry_break[] = {'\\', 'n', '"', ',', '\r', '\n', '"'};
-constexpr char header_end[] = " RCDATA\r\nBEGIN\r\n\"";
-constexpr unsigned char cr_escape[] = {'\\', 'r'};
-constexpr char script_end[] = "\\0\",\r\nEND\r\n";  // the terminator after its quote
+// Ends one entry and opens the next (the terminator too).
+constexpr char entry_break[] = "\\n\",\r\n\"";
 
-// Blocks are encoded in slices of at most this many bytes, so that the
-// output's room for the worst case (seven bytes a character) stays small;
-// larger slices measured no faster.
-constexpr std::size_t slice_size = stream_block_size;
-
-// What a piece carries from one slice into the next.
-struct piece_state {
-  std::size_t count = 0;    // characters so far, CR LF counted as the one LF it reads as
-  bool cut = false;         // a NUL ended the piece's text: the rest is dropped
-  bool cr_pending = false;  // the last slice ended in a CR, not yet counted
-};
-
-unsigned char* end_entry(unsigned char* out) {
-  std::memcpy(out, entry_break, sizeof entry_break);
-  return out + sizeof entry_break;
+template <std::size_t size>
+unsigned char* put(unsigned char* out, const char (&text)[size]) {
+  std::memcpy(out, text, size - 1);
+  return out + size - 1;
 }
 
-unsigned char* end_piece(unsigned char* out, piece_state& piece) {
-  piece = piece_state{};
-  return end_entry(out);
+// A CR not of a CR LF: raw in a literal, resource compilers find the string unterminated.
+unsigned char* lone_cr(unsigned char* out, bool cut) { return cut ? out : put(out, "\\r"); }
+
+void write_text(text_writer& output, const char* text, std::size_t size) {
+  for (std::size_t part = 0; size > 0; text += part, size -= part) {
+    part = std::min(size, text_writer::max_room);
+    std::memcpy(output.room(), text, part);
+    output.commit(output.room() + part);
+  }
 }
 
-// A CR that is not part of a CR LF. Raw inside a literal, it makes resource
-// compilers report an unterminated string; the escape stores the same byte.
-unsigned char* lone_cr(unsigned char* out, bool cut) {
-  if (!cut) std::memcpy(out, cr_escape, sizeof cr_escape);
-  return cut ? out : out + sizeof cr_escape;
-}
-
-// How each byte is written inside a literal: 8 bytes stored at once, of
-// which the first `length` count (none for CR and NUL, whose rules look
-// further), and how far the piece then reaches past it (a line feed ends
-// the piece, so the next one reaches a whole piece further).
+// Each byte inside a literal: 8 bytes stored at once, the first `length` counting (none for CR and
+// NUL, whose rules look further), and how far the piece then reaches (a line feed ends it).
 struct escape {
   unsigned char bytes[7];
   unsigned char length;
@@ -63,8 +44,10 @@ struct escape_table {
   constexpr escape_table() {
     for (int c = 0; c < 256; ++c) of[c] = {{static_cast<unsigned char>(c)}, 1, 0};
     escape& line_feed = of[static_cast<unsigned char>('\n')];
-    for (std::size_t i = 0; i < sizeof entry_break; ++i) line_feed.bytes[i] = entry_break[i];
-    line_feed.length = sizeof entry_break;
+    for (std::size_t i = 0; i < sizeof line_feed.bytes; ++i) {
+      line_feed.bytes[i] = static_cast<unsigned char>(entry_break[i]);
+    }
+    line_feed.length = sizeof line_feed.bytes;
     line_feed.reach = piece_capacity;
     of[static_cast<unsigned char>('"')] = {{'"', '"'}, 2, 0};  // written twice inside a literal
     of[static_cast<unsigned char>('\\')] = {{'\\', '\\'}, 2, 0};
@@ -75,45 +58,48 @@ struct escape_table {
 constexpr escape_table escapes;
 
 unsigned char* write_escape(unsigned char* out, const escape& written) {
-  // The first 8 bytes of the entry, its length with them: one store, never a shorter one.
   static_assert(offsetof(escape, length) == sizeof escape::bytes, "the length follows the bytes");
   std::memcpy(out, &written, sizeof escape::bytes + 1);
   return out + written.length;
 }
 
-// Encodes one slice at out and returns the end of what it wrote: at most
-// seven bytes a character (a line feed), and byte_scan::scan_slack more.
-unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* out) {
-  const unsigned char* const text = slice.data;
-  const std::size_t size = slice.size;
-  using stop_list = byte_scan::stop_list<slice_size>;
-  static_assert(slice_size + piece_capacity < stop_list::end_mark, "every limit is below it");
-  const stop_list stops(text, size);  // 8 KiB of stack: half of what a run takes
-  const std::uint16_t* place = stops.begin();
+}  // namespace
+
+unsigned char* rcdata_encoder::begin(unsigned char* out) {
+  return put(out, " RCDATA\r\nBEGIN\r\n\"");
+}
+
+unsigned char* rcdata_encoder::encode(const unsigned char* text, std::size_t size,
+                                      unsigned char* out) {
+  // The stops, then one place beyond every place and limit: 8 KiB, half of a run's stack.
+  std::uint16_t places[slice_size + 4];
+  constexpr std::uint16_t end_mark = 0xFFFF;
+  static_assert(slice_size + piece_capacity < end_mark, "every place and limit is below it");
+  *byte_scan::list_stops<byte_scan::best_stops_in_group>(text, size, places) = end_mark;
+  const std::uint16_t* place = places;
   std::size_t at = 0;
-  if (piece.cr_pending && text[0] == '\n') {  // a CR LF that the last slice split
+  if (cr_pending_ && text[0] == '\n') {  // a CR LF that the last slice split
     at = 1;
     ++place;  // past the LF
-    out = end_piece(out, piece);
-  } else if (piece.cr_pending) {
-    out = lone_cr(out, piece.cut);
-    ++piece.count;
+    out = put(out, entry_break);
+    count_ = 0;
+    cut_ = false;
+  } else if (cr_pending_) {
+    out = lone_cr(out, cut_);
+    ++count_;
   }
   // In locals: the compiler cannot tell that the script's bytes never alias them.
-  bool cut = piece.cut;
+  bool cut = cut_;
   bool cr_pending = false;
-  // Within a piece every byte of the slice is one character, so the piece is
-  // full where it has piece_capacity of them.
-  std::size_t full = at + piece_capacity - piece.count;
-  // A stop before this takes the short road: inside the piece, and the
-  // piece's text not cut.
+  // Within a piece every byte of the slice is one character.
+  std::size_t full = at + piece_capacity - count_;
+  // A stop before this takes the short road: inside the piece, and the piece's text not cut.
   std::size_t limit = cut ? 0 : full;
   for (;; ++place) {
     std::size_t stop = *place;
     unsigned char c = 0;
     if (stop < limit) {
-      // Plain characters, then a line feed, quote, backslash or tab in one
-      // store and no branch on which; a CR or NUL goes on below.
+      // Plain characters, then a line feed, quote, backslash or tab in one store; CR or NUL below.
       byte_scan::copy_run(text + at, text + stop, out);
       at = stop + 1;
       c = text[stop];
@@ -129,7 +115,7 @@ unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* o
       while (stop >= full) {        // the piece is full before the stop
         if (!cut) byte_scan::copy_run(text + at, text + full, out);
         at = full;
-        out = end_entry(out);
+        out = put(out, entry_break);
         cut = false;
         full = at + piece_capacity;
       }
@@ -143,7 +129,7 @@ unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* o
         ++at;
         ++place;
       }
-      out = end_entry(out);
+      out = put(out, entry_break);
       cut = false;
       full = at + piece_capacity;
     } else if (c == '\r') {
@@ -158,47 +144,36 @@ unsigned char* encode_slice(byte_run slice, piece_state& piece, unsigned char* o
     limit = cut ? 0 : full;
   }
   at = std::min(at, size);
-  piece.count = at + piece_capacity - full - (cr_pending ? 1 : 0);
-  piece.cut = cut;
-  piece.cr_pending = cr_pending;
+  count_ = at + piece_capacity - full - (cr_pending ? 1 : 0);
+  cut_ = cut;
+  cr_pending_ = cr_pending;
   return out;
 }
 
-void write_text(text_writer& output, const char* text, std::size_t size) {
-  while (size > 0) {
-    const std::size_t part = std::min(size, text_writer::max_room);
-    std::memcpy(output.room(), text, part);
-    output.commit(output.room() + part);
-    text += part;
-    size -= part;
-  }
+unsigned char* rcdata_encoder::end(unsigned char* out) {
+  if (cr_pending_) out = lone_cr(out, cut_);  // a CR that ends the text is kept
+  if (cr_pending_ || count_ > 0) out = put(out, entry_break);
+  *this = rcdata_encoder{};
+  return put(out, "\\0\",\r\nEND\r\n");  // the terminator after its quote
 }
-
-}  // namespace
 
 conversion_result convert_to_rcdata(const char* rcdata_name, text_reader& input,
                                     text_writer& output) {
-  static_assert(7 * slice_size + sizeof entry_break <= text_writer::max_room,
-                "a slice's script fits the output's room");
+  static_assert(rcdata_encoder::max_script <= text_writer::max_room, "a slice's script fits");
   write_text(output, rcdata_name, std::strlen(rcdata_name));
-  write_text(output, header_end, sizeof header_end - 1);
-  piece_state piece;
+  rcdata_encoder encoder;
+  output.commit(encoder.begin(output.room()));
   for (;;) {
     const byte_run block = input.read_block();
     if (input.failed()) return conversion_result::read_failed;
     if (block.size == 0) break;
-    for (std::size_t at = 0; at < block.size; at += slice_size) {
-      const byte_run slice{block.data + at, std::min(slice_size, block.size - at)};
-      output.commit(encode_slice(slice, piece, output.room()));
+    for (std::size_t at = 0; at < block.size; at += rcdata_encoder::slice_size) {
+      const std::size_t size = std::min(rcdata_encoder::slice_size, block.size - at);
+      output.commit(encoder.encode(block.data + at, size, output.room()));
       if (output.failed()) return conversion_result::write_failed;
     }
   }
-  unsigned char* out = output.room();
-  if (piece.cr_pending) out = lone_cr(out, piece.cut);  // a CR that ends the text is kept
-  // Every entry ends with the escaped line feed, a last line without one too.
-  if (piece.cr_pending || piece.count > 0) out = end_piece(out, piece);
-  output.commit(out);
-  write_text(output, script_end, sizeof script_end - 1);
+  output.commit(encoder.end(output.room()));
   return output.failed() ? conversion_result::write_failed : conversion_result::complete;
 }
 

@@ -1,7 +1,4 @@
-// The Win32 calls behind file identity, removal, reads, writes, the Ctrl+C
-// ending and the reading of legacy device names, in a table of their own:
-// Wine never fails them as some volumes and consoles do, nor reads names as
-// Windows 11 does, so tests replace them to reach those roads. Windows only.
+// The Win32 calls that tests replace to reach roads that Wine never takes, each set by name.
 #pragma once
 
 #if defined(_WIN32)
@@ -9,34 +6,34 @@
 
 namespace lorvex::system {
 
+// ReadConsoleW's last parameter has a type of its own in some SDKs.
+inline BOOL WINAPI read_console_input(HANDLE console, LPVOID buffer, DWORD size, LPDWORD got,
+                                      LPVOID) {
+  return ReadConsoleW(console, buffer, size, got, nullptr);
+}
+
 struct win32_call_table {
   BOOL(WINAPI* get_file_information_by_handle_ex)
-  (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
+  (HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = GetFileInformationByHandleEx;
   BOOL(WINAPI* get_file_information_by_handle)
-  (HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
-  HANDLE(WINAPI* reopen_file)(HANDLE file, DWORD access, DWORD sharing, DWORD flags);
+  (HANDLE, LPBY_HANDLE_FILE_INFORMATION) = GetFileInformationByHandle;
+  HANDLE(WINAPI* reopen_file)(HANDLE, DWORD access, DWORD sharing, DWORD flags) = ReOpenFile;
   BOOL(WINAPI* set_file_information_by_handle)
-  (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
-  BOOL(WINAPI* lock_file_ex)
-  (HANDLE file, DWORD flags, DWORD reserved, DWORD low, DWORD high, LPOVERLAPPED at);
-  BOOL(WINAPI* read_file)(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED);
-  BOOL(WINAPI* get_console_mode)(HANDLE console, LPDWORD mode);
-  BOOL(WINAPI* read_console)
-  (HANDLE console, LPVOID buffer, DWORD size, LPDWORD got, LPVOID control);
-  UINT(WINAPI* get_console_input_code_page)();
-  BOOL(WINAPI* flush_file_buffers)(HANDLE file);
-  BOOL(WINAPI* write_file)(HANDLE file, LPCVOID data, DWORD size, LPDWORD put, LPOVERLAPPED);
-  void(WINAPI* sleep)(DWORD milliseconds);
-  BOOL(WINAPI* terminate_process)(HANDLE process, UINT status);
-  // Where Windows 10 and 11 part ways: whether aux.rc names the device AUX.
-  DWORD(WINAPI* get_full_path_name)(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR* name);
-  DWORD(WINAPI* get_final_path_name)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+  (HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = SetFileInformationByHandle;
+  BOOL(WINAPI* lock_file_ex)(HANDLE, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED) = LockFileEx;
+  BOOL(WINAPI* read_file)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = ReadFile;
+  BOOL(WINAPI* write_file)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = WriteFile;
+  BOOL(WINAPI* get_console_mode)(HANDLE, LPDWORD) = GetConsoleMode;
+  BOOL(WINAPI* read_console)(HANDLE, LPVOID, DWORD, LPDWORD, LPVOID) = read_console_input;
+  UINT(WINAPI* get_console_input_code_page)() = GetConsoleCP;
+  BOOL(WINAPI* flush_file_buffers)(HANDLE) = FlushFileBuffers;
+  void(WINAPI* sleep)(DWORD milliseconds) = Sleep;
+  BOOL(WINAPI* terminate_process)(HANDLE, UINT status) = TerminateProcess;
+  DWORD(WINAPI* get_final_path_name)(HANDLE, LPWSTR, DWORD, DWORD) = GetFinalPathNameByHandleW;
 };
 
-// The table system_win32.cpp uses; tests may overwrite its entries.
 win32_call_table& win32_calls();
 
-// The console control handler that prepare_process installs.
 BOOL WINAPI on_console_event(DWORD event);
 
 }  // namespace lorvex::system

@@ -1,7 +1,10 @@
-// Buffering for both files; every system call goes through system_file.hpp.
+// Buffering for both files, and the output's life from its open to its close or discard.
 #include "text_stream.hpp"
 
+#include <atomic>
 #include <cstring>
+
+#include "byte_scan.hpp"
 
 namespace lorvex {
 
@@ -9,11 +12,13 @@ namespace {
 
 constexpr unsigned char end_of_file_marker = 0x1A;
 
+std::atomic<text_writer*> unfinished{nullptr};  // from before the output's open to its end
+static_assert(std::atomic<text_writer*>::is_always_lock_free, "a signal handler reads it");
+
 bool write_all(system::file_handle file, const unsigned char* data, std::size_t size) {
   while (size > 0) {
     const system::io_result result = system::calls().write(file, data, size);
     if (result.status == system::io_status::interrupted) continue;
-    // A write that moves nothing would loop for ever; count it as failed.
     if (result.status == system::io_status::failed || result.count == 0) return false;
     data += result.count;
     size -= result.count;
@@ -21,7 +26,14 @@ bool write_all(system::file_handle file, const unsigned char* data, std::size_t 
   return true;
 }
 
-// A signal that ends the run ends it in the wait too; any other is waited out.
+// Whether path names the file described (through a final link, or directly).
+bool names(const system::path_char* path, bool follow_link, const system::file_description& file) {
+  system::file_description named;
+  return system::calls().describe_path(path, follow_link, &named) &&
+         (follow_link || named.regular) &&
+         system::compare_files(named, file) == system::sameness::same;
+}
+
 system::lock_result wait_for_lock(system::file_handle file) {
   system::lock_result locked = system::lock_result::interrupted;
   while (locked == system::lock_result::interrupted) locked = system::calls().lock(file);
@@ -30,16 +42,22 @@ system::lock_result wait_for_lock(system::file_handle file) {
 
 }  // namespace
 
+bool stream_buffer::allocate(std::size_t size) {
+  std::size_t space = size + stream_block_size - 1;
+  block_.reset(static_cast<unsigned char*>(std::calloc(space, 1)));
+  void* start = block_.get();
+  data_ = static_cast<unsigned char*>(
+      start != nullptr ? std::align(stream_block_size, size, start, space) : nullptr);
+  return data_ != nullptr;
+}
+
 opening text_reader::open(const system::path_char* path) {
-  // Zeroed, so that the bytes scanned past a block's end are never undefined.
   if (!buffer_.allocate(large_block_size + byte_scan::scan_slack)) return opening::no_memory;
   if (!system::calls().open_for_reading(path, &file_)) return opening::failed;
   if (!system::calls().describe(file_, &description_)) {
     close();
     return opening::failed;
   }
-  // A terminal returns one typed line per read, and the marker drops the
-  // rest of that read: its reads stay as small as a typed line can be.
   block_size_ = description_.kind == system::file_kind::character_device ? stream_block_size
                                                                          : large_block_size;
   return opening::opened;
@@ -48,10 +66,10 @@ opening text_reader::open(const system::path_char* path) {
 byte_run text_reader::read_block() {
   unsigned char* const buffer = buffer_.get();
   if (ended_ || failed_) return {buffer, 0};
-  system::io_result result{};
-  do {
+  system::io_result result{system::io_status::interrupted, 0};
+  while (result.status == system::io_status::interrupted) {
     result = system::calls().read(file_, buffer, block_size_);
-  } while (result.status == system::io_status::interrupted);
+  }
   if (result.status == system::io_status::failed) {
     failed_ = true;
     return {buffer, 0};
@@ -59,9 +77,8 @@ byte_run text_reader::read_block() {
   std::size_t size = result.count;
   if (const void* marker = std::memchr(buffer, end_of_file_marker, size)) {
     size = static_cast<std::size_t>(static_cast<const unsigned char*>(marker) - buffer);
-    // The marker ends a file or pipe for good. From a character device (a
-    // terminal) it drops only the rest of this read, usually the rest of the
-    // typed line, and ends the input only at the start of a read.
+    // It ends a file or pipe for good. From a character device (a terminal) it drops the rest of
+    // this read (of the typed line), and ends the input only at the start of a read.
     ended_ = description_.kind != system::file_kind::character_device;
   }
   return {buffer, size};
@@ -72,63 +89,44 @@ void text_reader::close() {
   file_ = system::no_file;
 }
 
+// The output's life, in order: registered for the handlers; opened, no other file than the input;
+// locked, a regular file, so that a run on it waits for this one, and then opened afresh if the
+// path no longer names it (the run before removed or renamed it); claimed, the run's to remove on a
+// failure or signal, only now (a run that ends before leaves a file it created, empty); emptied.
+// finish() writes all out, unclaims and only then closes, which lets the lock go; discard() empties
+// and removes it before. Nothing is left to undo once another run may have the file.
 opening text_writer::open(const system::path_char* path,
                           const system::file_description* keep_intact) {
-  // Looked at before opening too, so that the same file is reported as such
-  // even when it cannot be opened for writing.
-  system::file_description existing;
-  if (keep_intact != nullptr && system::calls().describe_path(path, true, &existing) &&
-      system::compare_files(existing, *keep_intact) == system::sameness::same) {
-    return opening::same_file;
-  }
-  constexpr std::size_t buffer_size = hold_size + max_room + byte_scan::scan_slack;
-  if (!buffer_.allocate(buffer_size)) return opening::no_memory;
-  // Each round but the last follows another run that removed or renamed the
-  // file while this one waited; a path that never settles fails the open.
-  for (int round = 0; round < 100; ++round) {
-    if (!system::calls().open_for_writing(path, &file_)) return opening::failed;
-    if (!system::calls().describe(file_, &description_)) break;
-    // The path changed in between, or could not be looked at. Where the two
-    // cannot be told apart (no ID, no final path), the input is kept safe.
+  if (keep_intact != nullptr && names(path, true, *keep_intact)) return opening::same_file;
+  if (!buffer_.allocate(hold_size + max_room + byte_scan::scan_slack)) return opening::no_memory;
+  path_ = path;
+  unfinished.store(this);
+  for (int round = 0; round < 100; ++round) {  // a path that never settles fails
+    if (!system::calls().open_for_writing(path, &file_) ||
+        !system::calls().describe(file_, &description_)) {
+      break;
+    }
+    // Files that cannot be told apart (no ID, no final path) count as one.
     if (keep_intact != nullptr &&
         system::compare_files(description_, *keep_intact) != system::sameness::different) {
-      close();
+      discard();
       return opening::same_file;
     }
-    if (description_.regular) {
-      const system::lock_result locked = wait_for_lock(file_);
-      if (locked == system::lock_result::refused) break;
-      if (locked == system::lock_result::held && !named_by(path)) {
-        close();
-        continue;
-      }
+    const system::lock_result locked =
+        description_.regular ? wait_for_lock(file_) : system::lock_result::unavailable;
+    if (locked == system::lock_result::refused) break;
+    // Where the file's identity is unknown (some Windows volumes), it is taken.
+    if (locked == system::lock_result::unavailable || !description_.identified ||
+        names(path, true, description_)) {
+      claimed_.store(true);
+      if (!description_.regular || system::calls().empty(file_)) return opening::opened;
+      claimed_.store(false);  // a file that cannot be emptied is left as it was
+      break;
     }
-    // The claim lets a failure or a signal empty and remove the file. It
-    // comes once this run holds the lock (or no lock can be had: a device,
-    // a pipe, a file system without locks), never before: until then
-    // another run may be writing the file, and a signal to this one,
-    // waiting, must leave it be. A file that this open created is no
-    // exception, as another run may have opened and locked it since; a run
-    // that ends between its open and here leaves it there, empty.
-    claimed_.store(true);
-    if (!description_.regular || system::calls().empty(file_)) return opening::opened;
-    claimed_.store(false);
-    break;
+    close();
   }
-  close();
+  discard();
   return opening::failed;
-}
-
-// Whether path still names the file opened. The run that held the lock
-// before may have removed or renamed it, or put another file there: a script
-// written to this one would then reach no path, or another name. Where the
-// file's identity is unknown (some Windows volumes), it cannot be told, and
-// the file opened is taken.
-bool text_writer::named_by(const system::path_char* path) const {
-  system::file_description named;
-  return !description_.identified ||
-         (system::calls().describe_path(path, true, &named) &&
-          system::compare_files(named, description_) == system::sameness::same);
 }
 
 void text_writer::commit(const unsigned char* end) {
@@ -136,32 +134,50 @@ void text_writer::commit(const unsigned char* end) {
   if (held_ > hold_size) write_out(hold_size);
 }
 
-// Writes the first size bytes held and keeps the rest.
 void text_writer::write_out(std::size_t size) {
   if (!failed_ && !write_all(file_, buffer_.get(), size)) failed_ = true;
   held_ -= size;
   std::memmove(buffer_.get(), buffer_.get() + size, held_);
 }
 
-bool text_writer::flush() {
-  if (held_ > 0) write_out(held_);
-  return !failed_;
-}
-
 text_writer::finishing text_writer::finish() {
-  if (!flush() || (description_.remote && !system::calls().sync(file_))) {
+  if (held_ > 0) write_out(held_);
+  if (failed_ || !system::calls().sync(file_)) {
+    discard();
     return finishing::write_failed;
   }
   claimed_.store(false);
-  return close() == 0 ? finishing::closed : finishing::close_failed;
+  unfinished.store(nullptr);
+  return close() ? finishing::closed : finishing::close_failed;
 }
 
-int text_writer::close() {
-  if (file_ == system::no_file) return -1;
-  flush();
+void text_writer::discard() {
+  held_ = 0;
+  if (claimed_.load()) empty_and_remove();
+  claimed_.store(false);
+  text_writer* self = this;
+  unfinished.compare_exchange_strong(self, nullptr);
+  close();
+}
+
+void text_writer::discard_unfinished() {
+  const text_writer* output = unfinished.load();
+  if (output != nullptr && output->claimed_.load()) output->empty_and_remove();
+}
+
+// Emptied first, so that a file that cannot be removed holds no half script; removed only where the
+// path names that very file directly (no link, no file put there since).
+void text_writer::empty_and_remove() const {
+  if (!description_.regular) return;
+  system::calls().empty(file_);
+  if (names(path_, false, description_)) system::calls().remove(file_, path_);
+}
+
+bool text_writer::close() {
+  if (file_ == system::no_file) return true;
   const bool closed = system::calls().close(file_);
   file_ = system::no_file;
-  return closed && !failed_ ? 0 : -1;
+  return closed;
 }
 
 }  // namespace lorvex

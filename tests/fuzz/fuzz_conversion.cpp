@@ -12,6 +12,7 @@
 #include "fake_system.hpp"
 #include "rcdata_writer.hpp"
 #include "stored_text.hpp"
+#include "text_stream.hpp"
 
 namespace {
 
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.open(LORVEX_PATH("in"));
     writer.open(LORVEX_PATH("out"));
     if (lorvex::convert_to_rcdata("FUZZ", reader, writer) != lorvex::conversion_result::complete ||
-        writer.close() != 0) {
+        writer.finish() != lorvex::text_writer::finishing::closed) {
       property_broken("a conversion without failures did not complete", fake.written);
     }
   }

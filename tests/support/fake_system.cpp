@@ -26,7 +26,6 @@ bool fake_open_for_writing(const system::path_char*, system::file_handle* file) 
   current->output_opened = true;
   if (!current->output_openable) return false;
   ++current->output_opens;
-  current->output_path_vacated = false;
   *file = fake_output_handle;
   return true;
 }
@@ -52,14 +51,13 @@ bool fake_describe(system::file_handle file, system::file_description* descripti
 bool fake_describe_path(const system::path_char*, bool follow_link,
                         system::file_description* description) {
   // Before the open, the path names the input or cannot be looked at; once
-  // the output is open, it names the output unless vacated; before a
-  // removal, it names the output, or another file put there since.
+  // the output is open, it names the output; before a removal, the output
+  // or another file put there since.
   if (follow_link && current->output_path_names_input) {
     return fake_describe(fake_input_handle, description);
   }
   if (follow_link) {
-    return current->output_opens > 0 && !current->output_path_vacated &&
-           fake_describe(fake_output_handle, description);
+    return current->output_opens > 0 && fake_describe(fake_output_handle, description);
   }
   fake_describe(current->output_path_replaced ? 99 : fake_output_handle, description);
   return true;
@@ -128,19 +126,20 @@ bool fake_remove(system::file_handle, const system::path_char*) {
 
 fake_system_scope::fake_system_scope(fake_system& fake) : saved_(system::calls()) {
   current = &fake;
-  system::calls() = system::call_table{
-      fake_open_for_reading,
-      fake_open_for_writing,
-      fake_describe,
-      fake_describe_path,
-      fake_empty,
-      fake_lock,
-      fake_read,
-      fake_write,
-      [](system::file_handle) { return true; },
-      fake_close,
-      fake_remove,
-      [](system::file_handle, system::file_handle) { return system::sameness::unknown; },
+  system::call_table& table = system::calls();
+  table.open_for_reading = fake_open_for_reading;
+  table.open_for_writing = fake_open_for_writing;
+  table.describe = fake_describe;
+  table.describe_path = fake_describe_path;
+  table.empty = fake_empty;
+  table.lock = fake_lock;
+  table.read = fake_read;
+  table.write = fake_write;
+  table.sync = [](system::file_handle) { return true; };
+  table.close = fake_close;
+  table.remove = fake_remove;
+  table.compare_final_paths = [](system::file_handle, system::file_handle) {
+    return system::sameness::unknown;  // every fake file is identified
   };
 }
 

@@ -53,9 +53,6 @@ struct fake_system {
   // spelling, a link); otherwise the path cannot be looked at then.
   bool output_path_names_input = false;
   bool output_removed = false;
-  // The output path names no file any more (another run removed or renamed
-  // it); the next open for writing makes a new one there.
-  bool output_path_vacated = false;
   int output_opens = 0;
   bool emptied = false;
   // What the output path names when the tool looks before removing: another

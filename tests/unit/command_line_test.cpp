@@ -80,18 +80,18 @@ TEST(CommandLine, ASignalWhileTheOutputOpensDiscardsOnlyTheToolsOwnFile) {
   };
   const moment_case cases[] = {
       {"while an existing output is emptied",
-       [](fake_system& f) { f.during_output_empty = discard_unfinished_output; }, true},
+       [](fake_system& f) { f.during_output_empty = text_writer::discard_unfinished; }, true},
       {"while an output that is the input is looked at",
        [](fake_system& f) {
          f.output_is_input = true;
-         f.during_output_describe = discard_unfinished_output;
+         f.during_output_describe = text_writer::discard_unfinished;
        },
        false},
       {"while waiting for the lock that another run holds",
-       [](fake_system& f) { f.during_output_lock = discard_unfinished_output; }, false},
+       [](fake_system& f) { f.during_output_lock = text_writer::discard_unfinished; }, false},
       // The close lets the lock go, and a waiting run may write at once.
       {"during the close of a complete script",
-       [](fake_system& f) { f.during_output_close = discard_unfinished_output; }, false},
+       [](fake_system& f) { f.during_output_close = text_writer::discard_unfinished; }, false},
   };
   for (const moment_case& c : cases) {
     fake_system fake;
@@ -214,17 +214,6 @@ TEST(CommandLine, ReadFailureWinsOverALaterWriteFailure) {
   fake.failing_read = 1;
   fake.fail_output_close = true;
   EXPECT_EQ(run(fake).messages, "Error reading INPUT file (in.txt)! \n");
-}
-
-// A path that no longer names the file once the lock is had (the run before
-// removed or renamed it) is opened afresh, and the script goes there.
-TEST(CommandLine, APathVacatedWhileTheLockWasAwaitedIsOpenedAgain) {
-  fake_system fake;
-  fake.input = "a \"b\"\r\n";
-  fake.during_output_lock = [&fake] { fake.output_path_vacated = true; };
-  EXPECT_EQ(run(fake).status, exit_success);
-  EXPECT_EQ(fake.output_opens, 2);
-  EXPECT_EQ(fake.written, clean_script);
 }
 
 }  // namespace

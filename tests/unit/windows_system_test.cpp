@@ -1,8 +1,8 @@
 // The Win32 roads that Wine cannot reach, through system_win32.cpp's own call
 // table: file identity where FileIdInfo is missing or knows nothing, reparse
-// points, the removal's fallbacks, an aborted console read, the order of the
-// Ctrl+C ending, and device names read as Windows 10 and as Windows 11 read
-// them. Real files; only those calls are replaced.
+// points, the removal's fallbacks, consoles as Windows 8 and later answer,
+// locks a server refuses, network shares, and the order of the Ctrl+C
+// ending. Real files; only those calls are replaced.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +22,7 @@
 #include "scratch_file.hpp"
 #include "system_file.hpp"
 #include "system_win32.hpp"
+#include "text_stream.hpp"
 
 namespace lorvex::system {
 namespace {
@@ -68,9 +69,8 @@ HANDLE WINAPI refuse_delete_access(HANDLE file, DWORD access, DWORD sharing, DWO
 
 // A console as Windows 8 and later answer it. Each entry is what one read
 // returns, L"" a read that Ctrl+C cuts short: ReadConsoleW then succeeds
-// with nothing and ERROR_OPERATION_ABORTED; ReadFile succeeds with nothing
-// and no error, as at the end of the input, and gives Windows 10's NUL for
-// each character beyond ASCII under code page 65001.
+// with nothing and ERROR_OPERATION_ABORTED. (ReadFile, which would read the
+// test's file instead, cannot tell such a read from the end of the input.)
 std::vector<std::wstring> typed_lines;
 std::size_t typed_read = 0;
 UINT console_code_page = CP_UTF8;
@@ -119,16 +119,6 @@ BOOL WINAPI console_read(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPVOID)
   SetLastError(line.empty() ? ERROR_OPERATION_ABORTED : ERROR_SUCCESS);
   return TRUE;
 }
-BOOL WINAPI console_read_file(HANDLE, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED) {
-  const std::wstring line = next_typed();
-  if (line.empty()) cut_by_ctrl_c();
-  std::string bytes;
-  for (const wchar_t c : line) bytes += c < 0x80 ? static_cast<char>(c) : '\0';
-  *got = std::min<DWORD>(size, static_cast<DWORD>(bytes.size()));
-  std::copy_n(bytes.data(), *got, static_cast<char*>(buffer));
-  return TRUE;
-}
-
 DWORD WINAPI no_final_path(HANDLE, LPWSTR, DWORD, DWORD) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return 0;
@@ -167,7 +157,7 @@ BOOL WINAPI fake_terminate(HANDLE process, UINT status) {
 }
 void record_and_discard() {
   record("cleanup");
-  discard_unfinished_output();
+  text_writer::discard_unfinished();
 }
 
 const std::string ctrl_c_exit = std::to_string(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
@@ -195,15 +185,6 @@ int run(const std::filesystem::path& output) {
   const wchar_t* argv[] = {L"lorvex", L"N", in.c_str(), output.c_str()};
   const testing::scratch_file messages = testing::make_scratch_file();
   return run_command_line(4, argv, messages.get());
-}
-
-std::wstring answered_full_path;  // GetFullPathNameW's answer, whatever the path
-DWORD WINAPI fake_full_path(LPCWSTR, DWORD size, LPWSTR full, LPWSTR*) {
-  const auto length = static_cast<DWORD>(answered_full_path.size());
-  if (length >= size) return length + 1;
-  std::copy(answered_full_path.begin(), answered_full_path.end(), full);
-  full[length] = L'\0';
-  return length;
 }
 
 class WindowsSystem : public ::testing::Test {
@@ -250,36 +231,19 @@ TEST_F(WindowsSystem, IdentityLinksAndDeleteAccessDecideWhatTheDiscardRemoves) {
     std::tie(answered_index, answered_tag, posix_delete_refused) =
         std::tie(c.index, c.tag, c.posix_refused);
     win32_calls().reopen_file = c.reopen_refused ? refuse_delete_access : ReOpenFile;
-    calls_made.clear();
     file_handle file = no_file;
     file_description got;
     EXPECT_TRUE(calls().open_for_writing(out.c_str(), &file) && calls().describe(file, &got));
+    calls().close(file);
     const bool known = c.described_index != 0;
     EXPECT_EQ(std::tie(got.identified, got.volume, got.index, got.index_high),
               std::tie(known, c.volume, c.described_index, c.index_high));
-    discard_written_file(file, got, out.c_str());  // emptied either way
-    calls().close(file);
+    calls_made.clear();
+    text_writer writer;
+    EXPECT_EQ(writer.open(out.c_str()), opening::opened);
+    writer.discard();  // emptied either way
     EXPECT_EQ(calls_made, c.removal) << c.tag;
     EXPECT_EQ(size_or_absent(out), c.removal.empty() ? 0 : absent) << c.tag;
-  }
-}
-
-TEST_F(WindowsSystem, ReservedStemsAreWhatGetFullPathNameSays) {
-  // Windows 10 reads aux.rc as the device AUX, which lorvex refuses; Windows
-  // 11 as the file aux.rc, which it writes (here one that Wine, which reads
-  // names as Windows 10 does, also takes for a file). A bare name is the
-  // device on both.
-  const std::wstring file = (std::filesystem::temp_directory_path() / "lorvex-aux.rc").wstring();
-  const std::tuple<const wchar_t*, std::wstring, bool> cases[] = {
-      {L"aux.rc", L"\\\\.\\aux", false}, {L"aux.rc", file, true}, {L"NUL", L"\\\\.\\NUL", true}};
-  for (const auto& [typed, full, opens] : cases) {
-    win32_calls().get_full_path_name = fake_full_path;
-    answered_full_path = full;
-    file_handle handle = no_file;
-    EXPECT_EQ(calls().open_for_writing(typed, &handle), opens) << full;
-    if (handle != no_file) calls().close(handle);
-    std::error_code missing;
-    EXPECT_EQ(std::filesystem::remove(file, missing), opens && full == file) << full;
   }
 }
 
@@ -289,7 +253,7 @@ TEST_F(WindowsSystem, ReservedStemsAreWhatGetFullPathNameSays) {
 TEST_F(WindowsSystem, SameFileByFinalPathWhereNoIdIsKnown) {
   win32_calls().get_file_information_by_handle_ex = fake_file_info;
   win32_calls().get_file_information_by_handle = fake_file_index;
-  std::tie(answered_id, answered_index) = std::make_tuple(FILE_ID_INFO{}, 0);
+  std::tie(answered_id, answered_index) = std::make_tuple(FILE_ID_INFO{}, DWORD{0});
   std::wstring upper_case = in.wstring();
   for (wchar_t& c : upper_case) c = static_cast<wchar_t>(std::towupper(c));
   for (const bool final_paths : {true, false}) {
@@ -379,12 +343,11 @@ TEST_F(WindowsSystem, ConsoleInputIsWhatWasTypedAndCtrlCNeverEndsIt) {
   };
   win32_calls().get_console_mode = console_mode;
   win32_calls().read_console = console_read;
-  win32_calls().read_file = console_read_file;
   win32_calls().get_console_input_code_page = console_input_code_page;
   win32_calls().sleep = noting_sleep;
   for (const auto& c : cases) {
     std::tie(typed_lines, typed_read, console_code_page, handler_comes) =
-        std::make_tuple(c.lines, 0, c.code_page, c.handler);
+        std::make_tuple(c.lines, std::size_t{0}, c.code_page, c.handler);
     calls_made.clear();
     prepare_process(record_and_discard);
     const int status = run(out);  // goes on after an ending only as the ending is faked
