@@ -13,6 +13,7 @@ namespace lorvex {
 namespace {
 
 constexpr system::path_char no_path[] = {0};
+constexpr const char* out_of_memory = "Error: out of memory! ";
 
 // Exactly the option, byte for byte: no abbreviation, no other case.
 bool is_option(const system::path_char* argument, const char* option) {
@@ -43,7 +44,6 @@ int fail(std::FILE* messages, const char* message, const system::path_char* path
 
 int convert_files(const char* rcdata_name, const system::path_char* inputfile,
                   const system::path_char* outputfile, std::FILE* messages) {
-  constexpr const char* out_of_memory = "Error: out of memory! ";
   // The output is touched only once the input is known to be readable, so a mistyped input path
   // never costs the user the file named as output.
   text_reader input;
@@ -96,7 +96,7 @@ int run_command_line(int argc, const system::path_char* const argv[], std::FILE*
     }
     return convert_files(rcdata_name, argv[2], argv[3], messages);
   } catch (const std::bad_alloc&) {  // before any file is touched: the streams never throw
-    return fail(messages, "Error: out of memory! ");
+    return fail(messages, out_of_memory);
   }
 }
 

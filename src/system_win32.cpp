@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -269,7 +270,10 @@ bool remove(file_handle file, const wchar_t*) {
   if (removed && !at_once) {
     alignas(FILE_RENAME_INFO) unsigned char rename[sizeof(FILE_RENAME_INFO) + 64]{};
     auto* const renamed = reinterpret_cast<FILE_RENAME_INFO*>(rename);
-    const int length = std::swprintf(renamed->FileName, 24, L"lorvex-%lu.removed",
+    constexpr std::size_t room =
+        (sizeof rename - offsetof(FILE_RENAME_INFO, FileName)) / sizeof(wchar_t);
+    static_assert(room >= sizeof "lorvex-4294967295.removed", "every process ID fits");
+    const int length = std::swprintf(renamed->FileName, room, L"lorvex-%lu.removed",
                                      static_cast<unsigned long>(GetCurrentProcessId()));
     renamed->FileNameLength = static_cast<DWORD>(length) * DWORD{sizeof(wchar_t)};
     win32_calls().set_file_information_by_handle(deleting, FileRenameInfo, renamed, sizeof rename);
